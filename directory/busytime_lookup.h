@@ -1,0 +1,17 @@
+// Replacing a user's busy-time document: find the user's document in the view
+// "Main" of the busy-time database, delete it when it is the only one, and
+// create the new, empty note the run fills.
+#pragma once
+
+#include "notes/notes.h"
+
+// Result when the new note could not be created: the busy-time database has
+// been closed and the runtime ended; the run must stop without using either.
+constexpr int kOpenBusytimeDocFatal = -2;
+
+// Returns 1 with the new note's handle in *hBusytimeDoc; -1 when the old
+// document could not be deleted or the view could not be used (the user is
+// skipped, nothing was created); kOpenBusytimeDocFatal as above; otherwise the
+// error number of a failed entry read. *error receives each examined status.
+int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle db_handle,
+                    Status* error);

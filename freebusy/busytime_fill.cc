@@ -1,0 +1,89 @@
+// Reading a user's free/busy text and writing the busy-time document.
+#include "freebusy/busytime_fill.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "freebusy/sched_entry.h"
+
+namespace {
+
+// The list header counts entries in a single byte, so a list holds at most
+// this many entries with a header that matches its length.
+constexpr std::size_t kMaxListEntries = 255;
+constexpr std::size_t kListHeaderSize = 8;
+
+// Both lists begin with an 8-byte header: byte 0 holds the entry count and,
+// in the extended list, byte 6 the size of one entry.
+void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
+                      std::vector<unsigned char>& bSched_entry_ext, std::size_t count) {
+  bSched_entry[0] = static_cast<unsigned char>(count);
+  bSched_entry_ext[0] = static_cast<unsigned char>(count);
+  bSched_entry_ext[6] = static_cast<unsigned char>(kSchedEntryExtSize);
+}
+
+}  // namespace
+
+int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
+                     std::vector<BusyPeriodText>& periods) {
+  periods.clear();
+  std::string freetimedata;
+  if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) return -1;
+
+  std::string messages;
+  const int result = ReadFreeBusyText(freetimedata, periods, messages);
+  std::fputs(messages.c_str(), stdout);
+  return result == 1 ? 1 : -1;
+}
+
+int PopulateBusyTime(NoteHandle document, const char* strUserName,
+                     const std::vector<BusyPeriodText>& periods) {
+  TimeDate tdNow{};
+  CurrentTime(&tdNow);
+  for (const char* name :
+       {"LastModTime", "LastModTimeExt", "MailFileReplicaID", "DetailModTime", "ProfileModTime"}) {
+    ItemSetTime(document, name, &tdNow);
+  }
+  // "1" with its terminator: two bytes.
+  for (const char* name : {"BTVersion", "BusyTimeHarvestOptOut", "OptinOutChange"}) {
+    ItemSetText(document, name, "1", 2, true);
+  }
+  ItemSetText(document, "$Name", strUserName, static_cast<std::uint16_t>(std::strlen(strUserName)),
+              true);
+
+  IntlSettings intl_format{};
+  GetIntlSettings(&intl_format, sizeof intl_format);
+  intl_format.flags = 396;
+  const TimeTextFormat td_format{{4, 0, 0, 2}};
+
+  const std::size_t NumEventsFound = std::min(periods.size(), kMaxListEntries);
+  if (periods.size() > kMaxListEntries) {
+    std::printf(
+        "WARN -- %s has %zu busy periods; a busy-time document holds %zu, so the last %zu "
+        "were dropped.\n",
+        strUserName, periods.size(), kMaxListEntries, periods.size() - kMaxListEntries);
+  }
+
+  std::vector<unsigned char> bSched_entry(kListHeaderSize + kSchedEntrySize * NumEventsFound);
+  std::vector<unsigned char> bSched_entry_ext(kListHeaderSize +
+                                              kSchedEntryExtSize * NumEventsFound);
+  unsigned char strTimeDate[kMaxTextBuffer] = {};
+  for (std::size_t i = 0; i < NumEventsFound; ++i) {
+    const auto n = static_cast<std::int32_t>(i);
+    BuildSchedEntry(periods[i].start, periods[i].end, strTimeDate, &intl_format, &td_format);
+    CopyBytes(bSched_entry.data() + 8 + 36 * i, strTimeDate, 8 + 36 * n, 44 + 36 * n);
+    BuildSchedEntryExt(periods[i].start, periods[i].end, strTimeDate, &intl_format, &td_format);
+    CopyBytes(bSched_entry_ext.data() + 8 + 72 * i, strTimeDate, 8 + 72 * n, 80 + 72 * n);
+  }
+  WriteListHeaders(bSched_entry, bSched_entry_ext, NumEventsFound);
+
+  const char allow_list[1] = {0};
+  ItemAppend(document, 0, "EventList", 9, kTypeScheduleList, bSched_entry.data(),
+             static_cast<std::uint32_t>(bSched_entry.size()));
+  ItemAppend(document, 0, "EventListExt", 12, kTypeScheduleList, bSched_entry_ext.data(),
+             static_cast<std::uint32_t>(bSched_entry_ext.size()));
+  ItemAppend(document, kItemFlagSummary, "AllowList", 9, kTypeText, allow_list, 1);
+  return 1;
+}

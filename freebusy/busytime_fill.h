@@ -1,0 +1,24 @@
+// Filling a user's busy-time document. The text is read first and the document
+// is only touched once the text proved to be free/busy data, so a failed
+// download never costs a user the busy time already published.
+#pragma once
+
+#include <vector>
+
+#include "freebusy/freebusy_reader.h"
+#include "freebusy/text_source.h"
+#include "notes/notes.h"
+
+// Fetches the user's free/busy text and reads its periods. Prints the fetch's
+// and the reader's lines on standard output. Returns 1 when `periods` holds
+// the user's busy time (possibly none) and -1 when the text could not be
+// obtained or is not free/busy data.
+int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
+                     std::vector<BusyPeriodText>& periods);
+
+// Writes the time stamps, the text items, "EventList", "EventListExt" and
+// "AllowList" into the new, empty busy-time document. At most 255 periods are
+// stored (the list header counts in one byte); a warning naming the user says
+// how many were dropped. Returns 1.
+int PopulateBusyTime(NoteHandle document, const char* strUserName,
+                     const std::vector<BusyPeriodText>& periods);

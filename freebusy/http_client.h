@@ -1,0 +1,45 @@
+// Downloads free/busy texts over HTTP and HTTPS. One client serves a whole
+// run and keeps connections open between users of the same host. libcurl is
+// used only behind this header.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "freebusy/text_source.h"
+
+// The bounds of one download.
+struct FetchLimits {
+  long connect_timeout_ms = 60'000;    // give up connecting after this
+  long idle_timeout_s = 30;            // give up when nothing arrives for this long
+  long total_timeout_ms = 300'000;     // the whole download, redirects included
+  std::size_t max_body_bytes = 16u << 20;
+  long max_redirects = 10;
+};
+
+// The outcome of one download, before anything is printed.
+struct Download {
+  int result = -1;       // 1: the body is a usable text; -1: failed
+  std::string body;      // the whole body when result is 1
+  std::string messages;  // the line(s) to print on standard output, in order
+};
+
+class HttpClient final : public TextSource {
+ public:
+  explicit HttpClient(const FetchLimits& limits = FetchLimits());
+  ~HttpClient() override;
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Downloads `url` (http or https; no scheme means http).
+  Download Get(const char* url);
+
+  // Get, then prints the messages and appends the body.
+  int FetchUrl(std::string& freetimedata, const char* url) override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,36 @@
+// Checks a free/busy URL before anything goes out on the network, and makes
+// texts from the URL or the network safe to print. Used by the HTTP client
+// (freebusy/http_client.cc); libcurl stays behind the .cc file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A URL that may be fetched, split into what the client needs.
+struct FetchTarget {
+  std::string url;       // what the transfer is given: as written, "http://" added when no scheme
+  std::string scheme;    // "http" or "https"
+  std::string host;      // for messages: the host, and ":port" when the URL writes one
+  std::string origin;    // scheme://host:port with the scheme's default port filled in
+  std::string user;      // user information as written (percent-encoded), empty when none
+  std::string password;  // never printed
+};
+
+// Accepts http and https URLs with a host. A URL without a scheme is http:
+// "//h/p" and "h/p" both mean host h, path /p; "h:81/p" is host h on port 81.
+// The path and query stay exactly as written (no dot segments removed).
+// Refuses an empty URL, any space or control character (nothing of such a URL
+// may reach a request line or a header), a scheme other than http or https,
+// a URL without a host ("http:///p", "http:/p") and anything libcurl's URL
+// parser rejects. On refusal returns false and puts the reason, a lower-case
+// clause without a line end, in `reason`.
+bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason);
+
+// Gives `target` the user information of `from` when `target` has none of its
+// own and both have the same origin. Credentials thus follow a redirect only
+// to the same scheme, host and port.
+void CarryCredentials(FetchTarget& target, const FetchTarget& from);
+
+// `text` with every control character written as \xNN, so that a host name or
+// an error text can never break or forge a console line.
+std::string PrintableText(std::string_view text);

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, when any is missing.
+# Runs as root (or through sudo when it is available).
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config libsqlite3-dev libcurl4-openssl-dev
+          libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+    || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
