@@ -54,7 +54,7 @@ struct TimeTextFormat {
 static_assert(sizeof(TimeTextFormat) == 4);
 
 // An instant. The program never looks inside; it stores the eight bytes as the
-// backend delivers them. The local runtime's layout is in notes/local/time.h.
+// backend delivers them. The local runtime's layout is in notes/local/time_date.h.
 struct TimeDate {
   std::uint8_t bytes[8];
 };

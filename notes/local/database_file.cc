@@ -1,0 +1,177 @@
+#include "notes/local/database_file.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "notes/status_codes.h"
+
+namespace notes::local {
+namespace {
+
+constexpr const char* kCreateSchema =
+    "CREATE TABLE notes ("
+    "  note_id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  note_class INTEGER NOT NULL);"
+    "CREATE TABLE items ("
+    "  note_id INTEGER NOT NULL REFERENCES notes(note_id) ON DELETE CASCADE,"
+    "  seq INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  type_code INTEGER NOT NULL,"
+    "  flags INTEGER NOT NULL,"
+    "  value BLOB NOT NULL,"
+    "  PRIMARY KEY (note_id, seq)) WITHOUT ROWID;"
+    "CREATE INDEX notes_by_class ON notes(note_class, note_id);";
+
+Status OpenConnection(const std::filesystem::path& file, int flags, int lock_timeout_ms,
+                      Connection* connection) {
+  sqlite3* db = nullptr;
+  int result = sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  Connection opened(db);
+  if (result != SQLITE_OK) return StatusFromSqlite(result);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, lock_timeout_ms);
+  *connection = std::move(opened);
+  return 0;
+}
+
+Status ReadPragma(sqlite3* db, const char* sql, std::int64_t* value) {
+  Statement pragma(db, sql);
+  int result = pragma.Step();
+  if (result != SQLITE_ROW) return StatusFromSqlite(result);
+  *value = pragma.Int(0);
+  return 0;
+}
+
+// Reads only: a file that is not ours is never written to.
+Status VerifySchema(sqlite3* db) {
+  std::int64_t application_id = 0;
+  Status status = ReadPragma(db, "PRAGMA application_id", &application_id);
+  if (status != 0) return status;
+  if (application_id != kApplicationId) return kErrNotADatabase;
+  std::int64_t version = 0;
+  status = ReadPragma(db, "PRAGMA user_version", &version);
+  if (status != 0) return status;
+  if (version > kSchemaVersion) return kErrDatabaseVersion;
+  if (version < 1) return kErrNotADatabase;
+  std::int64_t tables = 0;
+  status = ReadPragma(db,
+                      "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                      "name IN ('notes', 'items')",
+                      &tables);
+  if (status != 0) return status;
+  return tables == 2 ? 0 : kErrNotADatabase;
+}
+
+Status ConfigureConnection(sqlite3* db) {
+  Statement journal(db, "PRAGMA journal_mode=WAL");
+  int result = journal.Step();
+  if (result != SQLITE_ROW) return StatusFromSqlite(result);
+  if (journal.Text(0) != "wal") return kErrDatabaseFailed;
+  return Execute(db, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
+}
+
+Status StatusForMissing(const std::filesystem::path& file) {
+  std::error_code error;
+  auto file_status = std::filesystem::status(file, error);
+  if (!std::filesystem::exists(file_status)) return kErrDatabaseNotFound;
+  if (!std::filesystem::is_regular_file(file_status)) return kErrNotADatabase;
+  return 0;
+}
+
+}  // namespace
+
+Status OpenDatabaseFile(const std::filesystem::path& file, int lock_timeout_ms,
+                        Connection* connection) {
+  Status status = StatusForMissing(file);
+  if (status != 0) return status;
+  Connection opened;
+  status = OpenConnection(file, SQLITE_OPEN_READWRITE, lock_timeout_ms, &opened);
+  if (status == 0) status = VerifySchema(opened.get());
+  if (status == 0) status = ConfigureConnection(opened.get());
+  if (status != 0) return status;
+  *connection = std::move(opened);
+  return 0;
+}
+
+Status CreateDatabaseFile(const std::filesystem::path& file, int lock_timeout_ms) {
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  if (error) return kErrDatabaseIo;
+  // Exclusive creation: of two processes creating the same database, one
+  // gets kErrDatabaseExists instead of both writing the schema.
+  std::FILE* created = std::fopen(file.c_str(), "wx");
+  if (created == nullptr) {
+    return std::filesystem::exists(file, error) ? kErrDatabaseExists : kErrDatabaseIo;
+  }
+  std::fclose(created);
+
+  Connection connection;
+  Status status = OpenConnection(file, SQLITE_OPEN_READWRITE, lock_timeout_ms, &connection);
+  if (status == 0) status = ConfigureConnection(connection.get());
+  if (status == 0) {
+    WriteTransaction transaction(connection.get());
+    status = transaction.Begin();
+    if (status == 0) status = Execute(connection.get(), kCreateSchema);
+    if (status == 0) {
+      char pragmas[96];
+      std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id=%d; PRAGMA user_version=%d",
+                    static_cast<int>(kApplicationId), static_cast<int>(kSchemaVersion));
+      status = Execute(connection.get(), pragmas);
+    }
+    if (status == 0) status = transaction.Commit();
+  }
+  if (status != 0) {
+    connection.reset();
+    std::filesystem::remove(file, error);
+    for (const char* suffix : {"-wal", "-shm"}) {
+      std::filesystem::remove(file.string() + suffix, error);
+    }
+  }
+  return status;
+}
+
+Status CheckDatabaseFile(const std::filesystem::path& file, int lock_timeout_ms,
+                         std::vector<std::string>* problems) {
+  Status status = StatusForMissing(file);
+  if (status != 0) return status;
+  Connection connection;
+  status = OpenConnection(file, SQLITE_OPEN_READONLY, lock_timeout_ms, &connection);
+  if (status != 0) return status;
+  sqlite3* db = connection.get();
+
+  Statement integrity(db, "PRAGMA integrity_check");
+  int result;
+  while ((result = integrity.Step()) == SQLITE_ROW) {
+    if (integrity.Text(0) != "ok")
+      problems->push_back("integrity: " + std::string(integrity.Text(0)));
+  }
+  if (result != SQLITE_DONE) {
+    status = StatusFromSqlite(result);
+    if (status == kErrNotADatabase) problems->push_back("the file is not a SQLite database");
+    return status;
+  }
+
+  status = VerifySchema(db);
+  if (status == kErrNotADatabase || status == kErrDatabaseVersion) {
+    problems->push_back("not a database of this runtime (application id, version or tables)");
+    return 0;
+  }
+  if (status != 0) return status;
+
+  Statement foreign(db, "PRAGMA foreign_key_check");
+  while ((result = foreign.Step()) == SQLITE_ROW) {
+    problems->push_back("item of a missing note in table " + std::string(foreign.Text(0)));
+  }
+  if (result != SQLITE_DONE) return StatusFromSqlite(result);
+
+  Statement ids(db,
+                "SELECT note_id, note_class FROM notes WHERE note_id < 1 OR "
+                "note_id > 2147483647 OR note_class NOT IN (1, 8)");
+  while ((result = ids.Step()) == SQLITE_ROW) {
+    problems->push_back("note " + std::to_string(ids.Int(0)) + " has an invalid id or class " +
+                        std::to_string(ids.Int(1)));
+  }
+  return StatusFromSqlite(result);
+}
+
+}  // namespace notes::local

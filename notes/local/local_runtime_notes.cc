@@ -1,0 +1,169 @@
+// LocalRuntime: notes and items. A note handle holds the whole note in
+// memory; nothing reaches the database until NoteUpdate, which stores the
+// note and all its items in one transaction. NoteClose forgets unsaved
+// changes.
+#include <algorithm>
+#include <cstring>
+
+#include "notes/local/local_runtime.h"
+#include "notes/local/local_runtime_impl.h"
+#include "notes/local/note_store.h"
+#include "notes/status_codes.h"
+
+namespace notes::local {
+namespace {
+
+// Only documents and views are stored; a NoteId with the top bit set is a
+// view's category entry, never a note.
+bool IsNoteId(NoteId note_id) { return note_id != 0 && (note_id & kNoteIdCategory) == 0; }
+
+Status CheckItemName(const char* name, std::size_t length) {
+  return name == nullptr || length == 0 ? kErrBadArgument : 0;
+}
+
+std::span<const std::uint8_t> Bytes(const void* data, std::size_t length) {
+  if (length == 0) return {};
+  return {static_cast<const std::uint8_t*>(data), length};
+}
+
+}  // namespace
+
+Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/,
+                              NoteHandle* hNote) {
+  if (hNote == nullptr) return kErrBadArgument;
+  *hNote = 0;
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  if (!IsNoteId(note_id)) return kErrNoteNotFound;
+  auto open = std::make_unique<OpenNote>();
+  open->db = hDb;
+  status = LoadNote(db, note_id, &open->note);
+  if (status != 0) return status;
+  NoteHandle handle = impl_->notes.Add(std::move(open));
+  if (handle == 0) return kErrTooManyHandles;
+  *hNote = handle;
+  return 0;
+}
+
+Status LocalRuntime::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/) {
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  if (!IsNoteId(note_id)) return kErrNoteNotFound;
+  return DeleteNote(db, note_id);
+}
+
+Status LocalRuntime::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
+  if (hNote == nullptr) return kErrBadArgument;
+  *hNote = 0;
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  auto open = std::make_unique<OpenNote>();
+  open->db = hDb;
+  NoteHandle handle = impl_->notes.Add(std::move(open));
+  if (handle == 0) return kErrTooManyHandles;
+  *hNote = handle;
+  return 0;
+}
+
+Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  sqlite3* db = nullptr;
+  status = impl_->Database(open->db, &db);
+  if (status != 0) return status;
+  return SaveNote(db, &open->note);
+}
+
+Status LocalRuntime::NoteClose(NoteHandle hNote) {
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  impl_->notes.Remove(hNote);
+  return 0;
+}
+
+std::uint16_t LocalRuntime::ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
+                                        std::uint16_t buffer_size) {
+  if (buffer == nullptr || buffer_size == 0) return 0;
+  buffer[0] = '\0';
+  OpenNote* open = nullptr;
+  if (item_name == nullptr || impl_->FindNote(hNote, &open) != 0) return 0;
+  const ItemInfo* item = FindTextItem(open->note, item_name);
+  if (item == nullptr) return 0;
+  std::string_view text = TextOf(*item);
+  std::size_t length = std::min<std::size_t>(text.size(), buffer_size - 1u);
+  if (length > 0) std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return static_cast<std::uint16_t>(length);
+}
+
+Status LocalRuntime::ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) {
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  if (item_name == nullptr || time == nullptr) return kErrBadArgument;
+  status = CheckItemName(item_name, std::strlen(item_name));
+  if (status != 0) return status;
+  ItemInfo item;
+  item.name = item_name;
+  item.type_code = kTypeTime;
+  item.flags = kItemFlagSummary;
+  item.value.assign(time->bytes, time->bytes + sizeof time->bytes);
+  ReplaceItem(&open->note, std::move(item));
+  return 0;
+}
+
+Status LocalRuntime::ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
+                                 std::uint16_t length, bool summary) {
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  if (item_name == nullptr || (text == nullptr && length > 0)) return kErrBadArgument;
+  status = CheckItemName(item_name, std::strlen(item_name));
+  if (status != 0) return status;
+  ReplaceItem(&open->note, MakeTextItem(item_name, Bytes(text, length), summary));
+  return 0;
+}
+
+Status LocalRuntime::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
+                                std::uint16_t name_length, std::uint16_t type_code,
+                                const void* value, std::uint32_t value_length) {
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  status = CheckItemName(item_name, name_length);
+  if (status != 0) return status;
+  if (value == nullptr && value_length > 0) return kErrBadArgument;
+  if (value_length > kMaxItemValue) return kErrValueTooLarge;
+  ItemInfo item;
+  item.name.assign(item_name, name_length);
+  item.type_code = type_code;
+  item.flags = item_flags;
+  auto bytes = Bytes(value, value_length);
+  item.value.assign(bytes.begin(), bytes.end());
+  open->note.items.push_back(std::move(item));
+  return 0;
+}
+
+Status LocalRuntime::ListDocuments(DbHandle hDb, std::vector<NoteId>* note_ids) {
+  if (note_ids == nullptr) return kErrBadArgument;
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  return ListNoteIds(db, kNoteClassDocument, note_ids);
+}
+
+Status LocalRuntime::ReadItems(NoteHandle hNote, std::vector<ItemInfo>* items) {
+  if (items == nullptr) return kErrBadArgument;
+  OpenNote* open = nullptr;
+  Status status = impl_->FindNote(hNote, &open);
+  if (status != 0) return status;
+  *items = open->note.items;
+  return 0;
+}
+
+}  // namespace notes::local

@@ -1,0 +1,196 @@
+// LocalRuntime: views, collections and memory blocks. A collection remembers
+// its view's design only; its entries are computed from the stored documents
+// at every FindByName and ReadEntries, so they never include unsaved notes
+// and always reflect the latest NoteUpdate and NoteDelete.
+#include <cstring>
+
+#include "notes/local/local_runtime.h"
+#include "notes/local/local_runtime_impl.h"
+#include "notes/local/note_store.h"
+#include "notes/local/text_compare.h"
+#include "notes/status_codes.h"
+
+namespace notes::local {
+namespace {
+
+constexpr std::uint16_t kDirectionCurrent = 0;  // stay on the current entry
+constexpr std::uint16_t kDirectionForward = 1;
+constexpr std::uint32_t kReadNoteIds = 1;
+constexpr std::uint16_t kFindCaseInsensitive = 2;
+
+// The NoteId of the view titled `name` (case-insensitive), or 0.
+Status FindViewId(sqlite3* db, std::string_view name, NoteId* view_id) {
+  const std::string title_item(kViewTitleItem);
+  std::vector<NoteTexts> views;
+  Status status = ReadNoteTexts(db, kNoteClassView, std::span(&title_item, 1), &views);
+  if (status != 0) return status;
+  *view_id = 0;
+  for (const NoteTexts& view : views) {
+    if (view.texts[0] && EqualsNoCase(*view.texts[0], name)) {
+      *view_id = view.id;
+      break;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+Status LocalRuntime::Impl::ReadView(const Collection& collection,
+                                    std::vector<ViewEntry>* entries) const {
+  sqlite3* db = nullptr;
+  Status status = Database(collection.data_db, &db);
+  if (status != 0) return status;
+  std::vector<NoteTexts> documents;
+  status = ReadNoteTexts(db, kNoteClassDocument, ViewKeyItems(collection.design), &documents);
+  if (status != 0) return status;
+  *entries = BuildViewEntries(collection.design, documents);
+  return 0;
+}
+
+Status LocalRuntime::FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
+                                    const char* /*pattern*/, NoteId* view_id,
+                                    std::uint32_t /*options*/) {
+  if (view_id == nullptr) return kErrBadArgument;
+  *view_id = 0;
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  if (name == nullptr || note_class != kNoteClassView) return kErrBadArgument;
+  status = FindViewId(db, name, view_id);
+  if (status != 0) return status;
+  return *view_id == 0 ? kErrViewNotFound : 0;
+}
+
+Status LocalRuntime::OpenCollection(DbHandle view_db, DbHandle data_db, NoteId view_id,
+                                    std::uint16_t /*flags*/, MemHandle /*unread_list*/,
+                                    CollectionHandle* hCollection, void* /*unused_out1*/,
+                                    void* /*unused_out2*/, void* /*unused_out3*/,
+                                    void* /*unused_out4*/) {
+  if (hCollection == nullptr) return kErrBadArgument;
+  *hCollection = 0;
+  sqlite3* design_db = nullptr;
+  sqlite3* documents_db = nullptr;
+  Status status = impl_->Database(view_db, &design_db);
+  if (status == 0) status = impl_->Database(data_db, &documents_db);
+  if (status != 0) return status;
+
+  Note view_note;
+  status = LoadNote(design_db, view_id, &view_note);
+  if (status == kErrNoteNotFound || (status == 0 && view_note.note_class != kNoteClassView)) {
+    return kErrViewNotFound;
+  }
+  if (status != 0) return status;
+  auto collection = std::make_unique<Collection>();
+  collection->data_db = data_db;
+  collection->design = ViewDesignFromNote(view_note);
+  CollectionHandle handle = impl_->collections.Add(std::move(collection));
+  if (handle == 0) return kErrTooManyHandles;
+  *hCollection = handle;
+  return 0;
+}
+
+Status LocalRuntime::CloseCollection(CollectionHandle hCollection) {
+  if (!impl_->initialized) return kErrNotInitialized;
+  return impl_->collections.Remove(hCollection) ? 0 : kErrInvalidCollectionHandle;
+}
+
+Status LocalRuntime::FindByName(CollectionHandle hCollection, const char* key, std::uint16_t flags,
+                                CollectionPosition* position, std::uint32_t* match_count) {
+  if (match_count != nullptr) *match_count = 0;
+  if (!impl_->initialized) return kErrNotInitialized;
+  const Collection* collection = impl_->collections.Find(hCollection);
+  if (collection == nullptr) return kErrInvalidCollectionHandle;
+  if (key == nullptr || position == nullptr || (flags & ~kFindCaseInsensitive) != 0) {
+    return kErrBadArgument;
+  }
+  std::vector<ViewEntry> entries;
+  Status status = impl_->ReadView(*collection, &entries);
+  if (status != 0) return status;
+  KeyMatch match = FindKey(entries, key, (flags & kFindCaseInsensitive) != 0);
+  if (match.count == 0) return kErrNoMatch;
+  *position = CollectionPosition{};
+  position->index[0] = match.first;
+  if (match_count != nullptr) *match_count = match.count;
+  return 0;
+}
+
+Status LocalRuntime::ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
+                                 std::uint16_t skip_direction, std::uint32_t skip_count,
+                                 std::uint16_t return_direction, std::uint32_t return_count,
+                                 std::uint32_t read_mask, MemHandle* hBuffer,
+                                 std::uint32_t* buffer_length, std::uint32_t* skipped,
+                                 std::uint32_t* entries_returned, std::uint16_t* signal_flags) {
+  if (hBuffer != nullptr) *hBuffer = 0;
+  if (buffer_length != nullptr) *buffer_length = 0;
+  if (skipped != nullptr) *skipped = 0;
+  if (entries_returned != nullptr) *entries_returned = 0;
+  if (signal_flags != nullptr) *signal_flags = 0;
+  if (!impl_->initialized) return kErrNotInitialized;
+  const Collection* collection = impl_->collections.Find(hCollection);
+  if (collection == nullptr) return kErrInvalidCollectionHandle;
+  // Reading from a found entry skips nothing, in the direction "current".
+  const bool stays = skip_direction == kDirectionCurrent && skip_count == 0;
+  if (position == nullptr || hBuffer == nullptr ||
+      (skip_direction != kDirectionForward && !stays) ||
+      return_direction != kDirectionForward || read_mask != kReadNoteIds) {
+    return kErrBadArgument;
+  }
+  std::vector<ViewEntry> entries;
+  Status status = impl_->ReadView(*collection, &entries);
+  if (status != 0) return status;
+
+  ReadPass pass = PlanReadPass(static_cast<std::uint32_t>(entries.size()), position->index[0],
+                               skip_count, return_count, impl_->view_read_pass_size);
+  if (pass.count > 0) {
+    std::vector<NoteId> ids(pass.count);
+    for (std::uint32_t i = 0; i < pass.count; ++i) ids[i] = entries[pass.first - 1 + i].id;
+    auto bytes = std::as_bytes(std::span(ids));
+    status = impl_->memory.AllocCopy(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), hBuffer);
+    if (status != 0) return status;
+  }
+  *position = CollectionPosition{};
+  position->index[0] = pass.position;
+  if (buffer_length != nullptr) *buffer_length = pass.count * sizeof(NoteId);
+  if (skipped != nullptr) *skipped = pass.skipped;
+  if (entries_returned != nullptr) *entries_returned = pass.count;
+  if (signal_flags != nullptr && pass.more) *signal_flags = kSignalMoreToDo;
+  return 0;
+}
+
+Status LocalRuntime::CreateView(DbHandle hDb, const ViewDesign& design) {
+  sqlite3* db = nullptr;
+  Status status = impl_->Database(hDb, &db);
+  if (status != 0) return status;
+  if (design.name.empty()) return kErrBadArgument;
+  NoteId existing = 0;
+  status = FindViewId(db, design.name, &existing);
+  if (status != 0) return status;
+  if (existing != 0) return kErrViewExists;
+  Note note = MakeViewNote(design);
+  return SaveNote(db, &note);
+}
+
+// --- memory blocks ---
+
+void* LocalRuntime::LockObject(MemHandle hMem) {
+  return impl_->initialized ? impl_->memory.Lock(hMem) : nullptr;
+}
+
+bool LocalRuntime::UnlockObject(MemHandle hMem) {
+  return impl_->initialized && impl_->memory.Unlock(hMem);
+}
+
+void LocalRuntime::FreeObject(MemHandle hMem) {
+  if (impl_->initialized) impl_->memory.Free(hMem);
+}
+
+Status LocalRuntime::AllocObject(std::uint32_t size, MemHandle* hMem) {
+  if (hMem == nullptr) return kErrBadArgument;
+  *hMem = 0;
+  if (!impl_->initialized) return kErrNotInitialized;
+  return impl_->memory.Alloc(size, hMem);
+}
+
+}  // namespace notes::local
