@@ -33,6 +33,15 @@ class HttpClient final : public TextSource {
   HttpClient& operator=(const HttpClient&) = delete;
 
   // Downloads `url` (http or https; no scheme means http).
+  // A download succeeds only with a whole 2xx body (redirects followed, at
+  // most `max_redirects`). Anything else fails with an empty body: a refused
+  // URL, no response, a non-2xx status, a transfer cut off or timed out, a body
+  // over `max_body_bytes`, and a body holding a zero byte anywhere (a
+  // free/busy text never does, so such a body is not text, however the
+  // network split it). A request that got no response at all prints
+  // "Error %d has occurred." (libcurl's error code) and then the reason; every
+  // other failure prints one line starting "ERR -- ". Messages name the host,
+  // never the user information of the URL.
   Download Get(const char* url);
 
   // Get, then prints the messages and appends the body.
