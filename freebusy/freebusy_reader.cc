@@ -1,0 +1,151 @@
+// Reads the busy periods of a free/busy text: every FREEBUSY property whose
+// type is not FREE, every period in its comma-separated value. A bad period
+// costs only itself: it is reported and the rest of the text is still read.
+#include "freebusy/freebusy_reader.h"
+
+#include <cstddef>
+
+#include "freebusy/ical_lines.h"
+#include "freebusy/ical_period.h"
+
+namespace {
+
+// A hostile text can hold millions of bad periods; the console gets the
+// first few and a count of the rest.
+constexpr std::size_t kMaxWarnings = 20;
+// Longest stretch of a quoted text that is shown.
+constexpr std::size_t kMaxQuotedBytes = 80;
+
+// Appends `text` between double quotes. Bytes that could end the line, move
+// the cursor or be mistaken for the closing quote are written as escapes, so
+// a text from the network cannot make up console lines of its own.
+void AppendQuoted(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  bool bCut = text.size() > kMaxQuotedBytes;
+  if (bCut) text = text.substr(0, kMaxQuotedBytes);
+  out += '"';
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  if (bCut) out += "...";
+  out += '"';
+}
+
+// Collects the warning lines of one text into the caller's messages.
+class WarningLog {
+ public:
+  explicit WarningLog(std::string& messages) : messages_(messages) {}
+
+  // Adds "WARN -- <before>"<quoted>"<after>\n".
+  void Add(std::string_view before, std::string_view quoted, std::string_view after) {
+    if (++count_ > kMaxWarnings) return;
+    messages_ += "WARN -- ";
+    messages_ += before;
+    AppendQuoted(messages_, quoted);
+    messages_ += after;
+    messages_ += '\n';
+  }
+
+  void Finish() {
+    if (count_ <= kMaxWarnings) return;
+    messages_ += "WARN -- ";
+    messages_ += std::to_string(count_ - kMaxWarnings);
+    messages_ += " further warnings about busy periods were not shown\n";
+  }
+
+ private:
+  std::string& messages_;
+  std::size_t count_ = 0;
+};
+
+// True when the property's FBTYPE says the time is free. Only an FBTYPE
+// whose every value is FREE counts: anything doubtful stays busy, since a
+// busy period dropped in error lets people double-book.
+bool IsFreeTime(std::string_view params) {
+  bool bFree = false;
+  std::string_view name;
+  std::string_view values;
+  while (NextParameter(params, name, values)) {
+    if (!EqualsIgnoreCase(name, "FBTYPE")) continue;
+    std::string_view value;
+    bool bAnyValue = false;
+    while (NextParameterValue(values, value)) {
+      if (!EqualsIgnoreCase(value, "FREE")) return false;
+      bAnyValue = true;
+    }
+    if (!bAnyValue) return false;
+    bFree = true;
+  }
+  return bFree;
+}
+
+void ReadPeriod(std::string_view text, std::vector<BusyPeriodText>& periods, WarningLog& warnings) {
+  BusyPeriodText period;
+  switch (ParsePeriod(text, period.start, period.end)) {
+    case PeriodRead::kMalformed:
+      warnings.Add("Skipped malformed busy period ", text, "");
+      return;
+    case PeriodRead::kNotUtc:
+      warnings.Add("Busy period ", text, " has no UTC marker; read as UTC");
+      break;
+    case PeriodRead::kUtc:
+      break;
+  }
+  periods.push_back(period);
+}
+
+// Every period of a FREEBUSY value, in order. An empty piece (an empty value,
+// or a doubled or trailing comma) is a malformed period like any other.
+void ReadPeriods(std::string_view value, std::vector<BusyPeriodText>& periods,
+                 WarningLog& warnings) {
+  for (;;) {
+    std::size_t comma = value.find(',');
+    ReadPeriod(value.substr(0, comma), periods, warnings);
+    if (comma == std::string_view::npos) return;
+    value.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace
+
+int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
+                     std::string& messages) {
+  WarningLog warnings(messages);
+  bool bFreeBusyData = false;
+  ContentLineReader reader(text);
+  std::string_view line;
+  ContentLine parts;
+  while (reader.Next(line)) {
+    std::string_view name = ContentLineName(line);
+    if (EqualsIgnoreCase(name, "FREEBUSY")) {
+      // A line without a value is not taken as evidence of free/busy data:
+      // a text holding only such lines must not replace a user's busy time.
+      if (!SplitContentLine(line, parts)) {
+        warnings.Add("Skipped malformed FREEBUSY line ", line, "");
+        continue;
+      }
+      bFreeBusyData = true;
+      if (!IsFreeTime(parts.params)) ReadPeriods(parts.value, periods, warnings);
+    } else if (!bFreeBusyData && EqualsIgnoreCase(name, "BEGIN")) {
+      if (SplitContentLine(line, parts) && EqualsIgnoreCase(parts.value, "VFREEBUSY")) {
+        bFreeBusyData = true;
+      }
+    }
+  }
+  warnings.Finish();
+  if (!bFreeBusyData) {
+    messages += "ERR -- Invalid iCal file format\n";
+    return -1;
+  }
+  return 1;
+}
