@@ -1,0 +1,126 @@
+// Replacing a user's busy-time document by a new, empty note.
+//
+// The user's documents are found through the view "Main" of the busy-time
+// database, sorted by "$Name". Exactly one match is the user's current
+// document and is deleted; with none (a user seen for the first time) or with
+// several (which the run cannot tell apart) nothing is deleted. A user whose
+// view cannot be used is skipped without creating anything, so the run never
+// adds a document it could not first look for.
+#include "directory/busytime_lookup.h"
+
+#include <cstdio>
+
+#include "app/report_status.h"
+#include "notes/status_codes.h"
+
+namespace {
+
+constexpr std::uint16_t kViewNoteClass = 8;
+constexpr const char* kViewPattern = "-G40n";
+constexpr std::uint16_t kFindExactMatch = 2;
+constexpr std::uint16_t kNavigateCurrent = 0;
+constexpr std::uint16_t kNavigateNext = 1;
+constexpr std::uint32_t kReadNoteIds = 1;
+
+// What the view says about one address.
+struct Matches {
+  std::uint32_t MatchSize = 0;
+  MemHandle hBuffer = 0;   // the matched NoteIds, locked; 0 when none was read
+  const NoteId* ids = nullptr;
+  std::uint32_t NumberReturned = 0;
+};
+
+// Searches the view for the address and reads the NoteIds of the matches.
+// Returns 1, or the result the lookup must give up with.
+int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* matches,
+                Status* error) {
+  CollectionPosition coll_pos{};
+  *error = FindByName(coll_handle, strUserName, kFindExactMatch, &coll_pos, &matches->MatchSize);
+  if (*error != 0) {
+    // The runtime's "no entry matches the key" is the normal answer for a user
+    // who has no document yet; anything else is a failed search.
+    if (ErrorNumber(*error) == notes::kErrNoMatch) {
+      matches->MatchSize = 0;
+      return 1;
+    }
+    ReportStatus(*error);
+    return -1;
+  }
+  if (matches->MatchSize == 0) return 1;
+
+  *error = ReadEntries(coll_handle, &coll_pos, kNavigateCurrent, 0, kNavigateNext,
+                       matches->MatchSize, kReadNoteIds, &matches->hBuffer, nullptr, nullptr,
+                       &matches->NumberReturned, nullptr);
+  if (*error != 0) {
+    // The caller takes 1 for success; an error number of 1 must not pass as one.
+    const int number = ErrorNumber(*error);
+    return number == 1 ? -1 : number;
+  }
+  if (matches->hBuffer != 0) {
+    matches->ids = static_cast<const NoteId*>(LockObject(matches->hBuffer));
+    if (matches->ids == nullptr) matches->NumberReturned = 0;
+  }
+  return 1;
+}
+
+void ReleaseMatches(const Matches& matches) {
+  if (matches.hBuffer == 0) return;
+  if (matches.ids != nullptr) UnlockObject(matches.hBuffer);
+  FreeObject(matches.hBuffer);
+}
+
+}  // namespace
+
+int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle db_handle,
+                    Status* error) {
+  NoteId view_id = 0;
+  *error = FindDesignNote(db_handle, "Main", kViewNoteClass, kViewPattern, &view_id, 0);
+  if (*error != 0) {
+    ReportStatus(*error);
+    return -1;
+  }
+  CollectionHandle coll_handle = 0;
+  *error = OpenCollection(db_handle, db_handle, view_id, 0, 0, &coll_handle, nullptr, nullptr,
+                          nullptr, nullptr);
+  if (*error != 0) {
+    ReportStatus(*error);
+    return -1;
+  }
+
+  Matches matches;
+  const int result = FindMatches(coll_handle, strUserName, &matches, error);
+  if (result != 1) {
+    ReleaseMatches(matches);
+    CloseCollection(coll_handle);
+    return result;
+  }
+
+  if (matches.MatchSize == 1 && matches.NumberReturned > 0) {
+    const NoteId theone = matches.ids[matches.NumberReturned - 1];
+    *error = NoteDelete(db_handle, theone, 0);
+    if (*error != 0) {
+      ReportStatus(*error);
+      ReleaseMatches(matches);
+      CloseCollection(coll_handle);
+      return -1;
+    }
+  } else if (matches.MatchSize > 1) {
+    std::printf("WARN -- %s has %u busy-time documents; none was deleted, a new one is added "
+                "beside them.\n",
+                strUserName, static_cast<unsigned>(matches.MatchSize));
+  }
+  NoteHandle hNewDoc = 0;
+  *error = NoteCreate(db_handle, &hNewDoc);
+  const bool created = *error == 0;
+  if (!created) ReportStatus(*error);
+  ReleaseMatches(matches);
+  CloseCollection(coll_handle);
+  if (!created) {
+    // Fatal for the run: the runtime is ended here and must not be used again.
+    DbClose(db_handle);
+    NotesTerm();
+    return kOpenBusytimeDocFatal;
+  }
+  *hBusytimeDoc = hNewDoc;
+  return 1;
+}

@@ -1,0 +1,209 @@
+// The busy-time document lookup against the fake gateway: one, none or two
+// documents for an address, and every failure of the view, the read, the
+// delete and the create.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "directory/busytime_lookup.h"
+#include "notes/status_codes.h"
+#include "tests/support/fake_gateway.h"
+
+namespace {
+
+using test_support::FakeGateway;
+using test_support::TextItem;
+
+constexpr Status kIo = notes::kErrDatabaseIo;  // "fake error 279"
+constexpr NoteHandle kUntouched = 0xBAD;
+
+std::vector<std::string> WithoutHandles(const std::vector<std::string>& calls) {
+  std::vector<std::string> kept;
+  for (const std::string& call : calls) {
+    const std::string operation = call.substr(0, call.find('('));
+    const bool memory =
+        operation == "LockObject" || operation == "UnlockObject" || operation == "FreeObject";
+    kept.push_back(memory ? operation : call);
+  }
+  return kept;
+}
+
+struct LookupCase {
+  const char* name;
+  const char* user;
+  const char* fail_operation;  // "" for none
+  int result;
+  Status error;
+  const char* out;
+  const char* err;
+  std::vector<std::string> calls;
+  std::vector<NoteId> documents_left;
+};
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+
+const std::vector<std::string> kOpenView = {
+    "FindDesignNote(busytime.nsf,Main,8,-G40n,0)",
+    "OpenCollection(busytime.nsf,busytime.nsf,Main,0,0)"};
+
+std::vector<std::string> Calls(std::vector<std::string> tail) {
+  std::vector<std::string> calls = kOpenView;
+  calls.insert(calls.end(), tail.begin(), tail.end());
+  return calls;
+}
+
+class LookupTest : public ::testing::TestWithParam<LookupCase> {
+ protected:
+  void SetUp() override {
+    test_support::FakeDatabase& db = fake_.databases["busytime.nsf"];
+    db.views["Main"] = {{0x20, 0x24, 0x28}, "$Name"};
+    db.documents[0x20] = {TextItem("$Name", "alice@x.com")};
+    db.documents[0x24] = {TextItem("$Name", "bob@x.com")};
+    db.documents[0x28] = {TextItem("$Name", "BOB@x.com")};
+    char program[] = "test";
+    char* argv[] = {program};
+    ASSERT_EQ(NotesInit(1, argv), 0);
+    ASSERT_EQ(DbOpen("busytime.nsf", &db_), 0);
+    fake_.calls.clear();
+  }
+
+  int Lookup(const char* user) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = OpenBusytimeDoc(user, &note_, db_, &error_);
+    out_ = testing::internal::GetCapturedStdout();
+    err_ = testing::internal::GetCapturedStderr();
+    return result;
+  }
+
+  std::vector<NoteId> DocumentsLeft() {
+    std::vector<NoteId> ids;
+    for (const auto& [id, items] : fake_.databases["busytime.nsf"].documents) ids.push_back(id);
+    return ids;
+  }
+
+  FakeGateway fake_;
+  notes::ScopedBackend installed_{fake_};
+  DbHandle db_ = 0;
+  NoteHandle note_ = kUntouched;
+  Status error_ = 0xBAD;
+  std::string out_, err_;
+};
+
+TEST_P(LookupTest, ReplacesOrSkipsAsTheViewAllows) {
+  const LookupCase& c = GetParam();
+  if (c.fail_operation[0] != '\0') fake_.fail.Fail(c.fail_operation, kIo);
+  EXPECT_EQ(Lookup(c.user), c.result);
+  EXPECT_EQ(error_, c.error);
+  EXPECT_EQ(out_, c.out);
+  EXPECT_EQ(err_, c.err);
+  EXPECT_EQ(WithoutHandles(fake_.calls), c.calls);
+  EXPECT_EQ(DocumentsLeft(), c.documents_left);
+  // Whatever happened: every block released, the collection closed, no call
+  // after the runtime's end.
+  EXPECT_TRUE(fake_.blocks.empty());
+  EXPECT_TRUE(fake_.open_collections.empty());
+  EXPECT_TRUE(fake_.violations.empty());
+  if (c.result == 1) {
+    ASSERT_EQ(fake_.open_notes.count(note_), 1u);
+    EXPECT_EQ(fake_.open_notes[note_].note_id, 0u);  // a new, empty note
+    EXPECT_TRUE(fake_.open_notes[note_].items.empty());
+  } else {
+    EXPECT_EQ(note_, kUntouched);
+    EXPECT_TRUE(fake_.open_notes.empty());
+  }
+}
+
+const char kWarnBob[] =
+    "WARN -- bob@x.com has 2 busy-time documents; none was deleted, a new one is added beside "
+    "them.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LookupTest,
+    ::testing::Values(
+        LookupCase{"OneDocumentIsDeleted", "ALICE@x.com", "", 1, 0, "", "",
+                   Calls({"FindByName(busytime.nsf/Main,ALICE@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
+                          "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
+                   {0x24, 0x28}},
+        LookupCase{"NoDocumentYet", "carol@x.com", "", 1, 0, "", "",
+                   Calls({"FindByName(busytime.nsf/Main,carol@x.com,2)",
+                          "NoteCreate(busytime.nsf)", "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        LookupCase{"TwoDocumentsAreKeptWithAWarning", "bob@x.com", "", 1, 0, kWarnBob, "",
+                   Calls({"FindByName(busytime.nsf/Main,bob@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,2,1)", "LockObject",
+                          "NoteCreate(busytime.nsf)", "UnlockObject", "FreeObject",
+                          "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        LookupCase{"ViewLookupFails", "alice@x.com", "FindDesignNote", -1, kIo, "",
+                   "\nfake error 279\n",
+                   {"FindDesignNote(busytime.nsf,Main,8,-G40n,0)", "LoadErrorText(279,200)"},
+                   {0x20, 0x24, 0x28}},
+        LookupCase{"CollectionOpenFails", "alice@x.com", "OpenCollection", -1, kIo, "",
+                   "\nfake error 279\n", Calls({"LoadErrorText(279,200)"}), {0x20, 0x24, 0x28}},
+        LookupCase{"SearchFails", "alice@x.com", "FindByName", -1, kIo, "", "\nfake error 279\n",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "LoadErrorText(279,200)", "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        // A failed read prints nothing; its error number is the result.
+        LookupCase{"ReadFails", "alice@x.com", "ReadEntries", 279, kIo, "", "",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)",
+                          "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        LookupCase{"DeleteFailsNothingCreatedBlockReleased", "alice@x.com", "NoteDelete", -1,
+                   kIo, "", "\nfake error 279\n",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "NoteDelete(busytime.nsf,0x00000020,0)", "LoadErrorText(279,200)",
+                          "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        // Fatal: everything released before the database is closed and the
+        // runtime ended; NotesTerm is the last call.
+        LookupCase{"CreateFailsEndsTheRuntime", "alice@x.com", "NoteCreate",
+                   kOpenBusytimeDocFatal, kIo, "", "\nfake error 279\n",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
+                          "LoadErrorText(279,200)", "UnlockObject", "FreeObject",
+                          "CloseCollection(busytime.nsf/Main)", "DbClose(busytime.nsf)",
+                          "NotesTerm"}),
+                   {0x24, 0x28}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A search that counts one match while the read returns no entry: there is
+// nothing to delete, and the user still gets a new note.
+TEST_F(LookupTest, OneMatchButNoEntryReadDeletesNothing) {
+  struct ReadsNothing final : FakeGateway {
+    Status ReadEntries(CollectionHandle, CollectionPosition*, std::uint16_t, std::uint32_t,
+                       std::uint16_t, std::uint32_t, std::uint32_t, MemHandle* hBuffer,
+                       std::uint32_t*, std::uint32_t*, std::uint32_t* entries_returned,
+                       std::uint16_t*) override {
+      calls.push_back("ReadEntries");
+      *hBuffer = 0;
+      *entries_returned = 0;
+      return 0;
+    }
+  } reads_nothing;
+  reads_nothing.databases = fake_.databases;
+  notes::ScopedBackend installed(reads_nothing);
+  char program[] = "test";
+  char* argv[] = {program};
+  ASSERT_EQ(NotesInit(1, argv), 0);
+  ASSERT_EQ(DbOpen("busytime.nsf", &db_), 0);
+  reads_nothing.calls.clear();
+
+  EXPECT_EQ(Lookup("alice@x.com"), 1);
+  EXPECT_EQ(error_, 0);
+  EXPECT_EQ(reads_nothing.CallsWithout({"FindDesignNote", "OpenCollection"}),
+            (std::vector<std::string>{"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                                      "ReadEntries", "NoteCreate(busytime.nsf)",
+                                      "CloseCollection(busytime.nsf/Main)"}));
+  EXPECT_EQ(reads_nothing.databases["busytime.nsf"].documents.count(0x20), 1u);
+  EXPECT_TRUE(reads_nothing.violations.empty());
+}
+
+}  // namespace

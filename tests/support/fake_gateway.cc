@@ -1,0 +1,453 @@
+// The in-memory backend behind tests/support/fake_gateway.h.
+//
+// A view position is the 1-based index of the current entry in index[0] (0:
+// before the first). A read skips forward from there, returns entries starting
+// at the current one, and leaves the position on the last entry returned, so
+// "skip 1, return n" continues a view and "skip 0" reads from a found match.
+#include "tests/support/fake_gateway.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "notes/status_codes.h"
+
+namespace test_support {
+namespace {
+
+std::string Hex(NoteId note_id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(note_id));
+  return text;
+}
+
+bool SameText(const std::string& a, const char* b) {
+  const std::size_t length = std::strlen(b);
+  if (a.size() != length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string TextOf(const FakeItem& item) {
+  const auto end = std::find(item.bytes.begin(), item.bytes.end(), std::uint8_t{0});
+  return std::string(item.bytes.begin(), end);
+}
+
+const FakeItem* FindItem(const std::vector<FakeItem>& items, const char* name) {
+  for (const FakeItem& item : items) {
+    if (SameText(item.name, name)) return &item;
+  }
+  return nullptr;
+}
+
+void SetItem(std::vector<FakeItem>& items, FakeItem item) {
+  for (FakeItem& existing : items) {
+    if (SameText(existing.name, item.name.c_str())) {
+      existing = std::move(item);
+      return;
+    }
+  }
+  items.push_back(std::move(item));
+}
+
+void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Reads `count` digits at `text`; -1 when one of them is no digit.
+int Digits(const char* text, int count) {
+  int value = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+FakeItem TextItem(const std::string& name, const std::string& value) {
+  return FakeItem{name, kTypeText, 0, std::vector<std::uint8_t>(value.begin(), value.end())};
+}
+
+std::vector<std::string> FakeGateway::CallsWithout(const std::vector<std::string>& ignored) const {
+  std::vector<std::string> kept;
+  for (const std::string& call : calls) {
+    const std::string operation = call.substr(0, call.find('('));
+    if (std::find(ignored.begin(), ignored.end(), operation) == ignored.end())
+      kept.push_back(call);
+  }
+  return kept;
+}
+
+std::string FakeGateway::ItemText(const std::string& db_path, NoteId note_id,
+                                  const std::string& item_name) const {
+  const auto db = databases.find(db_path);
+  if (db == databases.end()) return "";
+  const auto doc = db->second.documents.find(note_id);
+  if (doc == db->second.documents.end()) return "";
+  const FakeItem* item = FindItem(doc->second, item_name.c_str());
+  return item == nullptr ? "" : TextOf(*item);
+}
+
+Status FakeGateway::Enter(const std::string& operation, const std::string& arguments) {
+  calls.push_back(arguments.empty() ? operation : operation + "(" + arguments + ")");
+  if (terminated && operation != "NotesInit") violations.push_back(operation + " after NotesTerm");
+  return fail.Next(operation);
+}
+
+std::string FakeGateway::DbName(DbHandle hDb) const {
+  const auto found = open_dbs.find(hDb);
+  return found == open_dbs.end() ? "?" : found->second;
+}
+
+std::string FakeGateway::CollectionName(CollectionHandle hCollection) const {
+  const auto found = open_collections.find(hCollection);
+  return found == open_collections.end() ? "?"
+                                         : found->second.db_path + "/" + found->second.view_name;
+}
+
+std::string FakeGateway::NoteName(NoteHandle hNote) const {
+  const auto found = open_notes.find(hNote);
+  if (found == open_notes.end()) return "?";
+  const FakeOpenNote& note = found->second;
+  return note.db_path + "," + (note.note_id == 0 ? std::string("new") : Hex(note.note_id));
+}
+
+FakeOpenNote* FakeGateway::FindNote(NoteHandle hNote) {
+  const auto found = open_notes.find(hNote);
+  return found == open_notes.end() ? nullptr : &found->second;
+}
+
+MemHandle FakeGateway::NewBlock(std::vector<std::uint8_t> bytes) {
+  const MemHandle hMem = next_handle_++;
+  blocks[hMem].bytes = std::move(bytes);
+  return hMem;
+}
+
+Status FakeGateway::NotesInit(int argc, char** argv) {
+  std::string arguments;
+  for (int i = 0; i < argc; ++i) arguments += (i ? "," : "") + std::string(argv[i]);
+  if (const Status status = Enter("NotesInit", arguments)) return status;
+  running = true;
+  terminated = false;
+  return 0;
+}
+
+void FakeGateway::NotesTerm() {
+  Enter("NotesTerm");
+  running = false;
+  terminated = true;
+}
+
+Status FakeGateway::DbOpen(const char* path, DbHandle* hDb) {
+  if (const Status status = Enter("DbOpen", path)) return status;
+  if (databases.count(path) == 0) return notes::kErrDatabaseNotFound;
+  *hDb = next_handle_++;
+  open_dbs[*hDb] = path;
+  return 0;
+}
+
+Status FakeGateway::DbClose(DbHandle hDb) {
+  if (const Status status = Enter("DbClose", DbName(hDb))) return status;
+  return open_dbs.erase(hDb) == 1 ? 0 : notes::kErrInvalidDbHandle;
+}
+
+bool FakeGateway::GetEnvString(const char* name, char* buffer, std::uint16_t limit) {
+  Enter("GetEnvString", std::string(name) + "," + std::to_string(limit));
+  const auto found = settings.find(name);
+  if (found == settings.end() || limit < 2) return false;
+  const std::size_t length = std::min<std::size_t>(found->second.size(), limit - 2u);
+  std::memcpy(buffer, found->second.data(), length);
+  buffer[length] = '\0';
+  return true;
+}
+
+Status FakeGateway::MakeNetPath(const char* port, const char* server, const char* file,
+                                char* path_out) {
+  if (const Status status = Enter("MakeNetPath", std::string(port ? port : "null") + "," +
+                                                     server + "," + file))
+    return status;
+  const std::string path =
+      server[0] == '\0' ? std::string(file) : server + std::string("::") + file;
+  if (path.size() >= static_cast<std::size_t>(kMaxPathBuffer)) return notes::kErrPathTooLong;
+  std::memcpy(path_out, path.c_str(), path.size() + 1);
+  return 0;
+}
+
+Status FakeGateway::FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
+                                   const char* pattern, NoteId* view_id, std::uint32_t options) {
+  if (const Status status =
+          Enter("FindDesignNote", DbName(hDb) + "," + name + "," + std::to_string(note_class) +
+                                      "," + pattern + "," + std::to_string(options)))
+    return status;
+  const auto db = databases.find(DbName(hDb));
+  if (db == databases.end()) return notes::kErrInvalidDbHandle;
+  if (db->second.views.count(name) == 0) return notes::kErrViewNotFound;
+  view_notes_.emplace_back(db->first, name);
+  *view_id = static_cast<NoteId>(0xF000 + view_notes_.size() - 1);
+  return 0;
+}
+
+Status FakeGateway::OpenCollection(DbHandle view_db, DbHandle data_db, NoteId view_id,
+                                   std::uint16_t flags, MemHandle unread_list,
+                                   CollectionHandle* hCollection, void*, void*, void*, void*) {
+  const std::size_t index = view_id - 0xF000;
+  const std::string view_name = index < view_notes_.size() ? view_notes_[index].second : "?";
+  if (const Status status =
+          Enter("OpenCollection", DbName(view_db) + "," + DbName(data_db) + "," + view_name +
+                                      "," + std::to_string(flags) + "," +
+                                      std::to_string(unread_list)))
+    return status;
+  if (index >= view_notes_.size() || view_notes_[index].first != DbName(view_db))
+    return notes::kErrViewNotFound;
+  *hCollection = static_cast<CollectionHandle>(next_handle_++);
+  open_collections[*hCollection] = FakeCollection{view_notes_[index].first, view_name};
+  return 0;
+}
+
+Status FakeGateway::CloseCollection(CollectionHandle hCollection) {
+  if (const Status status = Enter("CloseCollection", CollectionName(hCollection))) return status;
+  return open_collections.erase(hCollection) == 1 ? 0 : notes::kErrInvalidCollectionHandle;
+}
+
+Status FakeGateway::FindByName(CollectionHandle hCollection, const char* key,
+                               std::uint16_t flags, CollectionPosition* position,
+                               std::uint32_t* match_count) {
+  if (const Status status = Enter("FindByName", CollectionName(hCollection) + "," + key + "," +
+                                                    std::to_string(flags)))
+    return status;
+  const auto collection = open_collections.find(hCollection);
+  if (collection == open_collections.end()) return notes::kErrInvalidCollectionHandle;
+  const FakeDatabase& db = databases[collection->second.db_path];
+  const FakeView& view = db.views.at(collection->second.view_name);
+  std::uint32_t first = 0;
+  std::uint32_t count = 0;
+  for (std::size_t i = 0; i < view.entries.size(); ++i) {
+    const auto doc = db.documents.find(view.entries[i]);
+    if ((view.entries[i] & kNoteIdCategory) != 0 || doc == db.documents.end()) continue;
+    const FakeItem* item = FindItem(doc->second, view.key_item.c_str());
+    if (item == nullptr || !SameText(TextOf(*item), key)) continue;
+    if (count++ == 0) first = static_cast<std::uint32_t>(i + 1);
+  }
+  if (count == 0) return notes::kErrNoMatch;
+  *position = CollectionPosition{};
+  position->index[0] = first;
+  *match_count = count;
+  return 0;
+}
+
+Status FakeGateway::ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
+                                std::uint16_t skip_direction, std::uint32_t skip_count,
+                                std::uint16_t return_direction, std::uint32_t return_count,
+                                std::uint32_t read_mask, MemHandle* hBuffer,
+                                std::uint32_t* buffer_length, std::uint32_t* skipped,
+                                std::uint32_t* entries_returned, std::uint16_t* signal_flags) {
+  if (const Status status =
+          Enter("ReadEntries", CollectionName(hCollection) + "," + std::to_string(skip_direction) +
+                                   "," + std::to_string(skip_count) + "," +
+                                   std::to_string(return_direction) + "," +
+                                   std::to_string(return_count) + "," + std::to_string(read_mask)))
+    return status;
+  const auto collection = open_collections.find(hCollection);
+  if (collection == open_collections.end()) return notes::kErrInvalidCollectionHandle;
+  const std::vector<NoteId>& entries =
+      databases[collection->second.db_path].views.at(collection->second.view_name).entries;
+  const std::uint64_t size = entries.size();
+  const std::uint64_t current = std::min<std::uint64_t>(position->index[0] + skip_count, size + 1);
+  const std::uint64_t first = std::max<std::uint64_t>(current, 1);
+  std::uint64_t count = first <= size ? std::min<std::uint64_t>(return_count, size - first + 1) : 0;
+  if (read_pass_size != 0) count = std::min<std::uint64_t>(count, read_pass_size);
+
+  std::vector<std::uint8_t> bytes(count * sizeof(NoteId));
+  if (count > 0) std::memcpy(bytes.data(), &entries[first - 1], bytes.size());
+  *hBuffer = count > 0 ? NewBlock(std::move(bytes)) : 0;
+  position->index[0] = static_cast<std::uint32_t>(count > 0 ? first + count - 1 : current);
+  if (buffer_length) *buffer_length = static_cast<std::uint32_t>(count * sizeof(NoteId));
+  if (skipped) *skipped = skip_count;
+  if (entries_returned) *entries_returned = static_cast<std::uint32_t>(count);
+  if (signal_flags) {
+    const bool more = count < return_count && first + count <= size;
+    *signal_flags = more ? kSignalMoreToDo : 0;
+  }
+  return 0;
+}
+
+void* FakeGateway::LockObject(MemHandle hMem) {
+  Enter("LockObject", std::to_string(hMem));
+  const auto found = blocks.find(hMem);
+  if (found == blocks.end()) {
+    violations.push_back("LockObject of unknown block " + std::to_string(hMem));
+    return nullptr;
+  }
+  ++found->second.locks;
+  return found->second.bytes.data();
+}
+
+bool FakeGateway::UnlockObject(MemHandle hMem) {
+  Enter("UnlockObject", std::to_string(hMem));
+  const auto found = blocks.find(hMem);
+  if (found == blocks.end() || found->second.locks == 0) {
+    violations.push_back("UnlockObject of a block not locked " + std::to_string(hMem));
+    return false;
+  }
+  --found->second.locks;
+  return true;
+}
+
+void FakeGateway::FreeObject(MemHandle hMem) {
+  Enter("FreeObject", std::to_string(hMem));
+  const auto found = blocks.find(hMem);
+  if (found == blocks.end()) {
+    violations.push_back("FreeObject of unknown block " + std::to_string(hMem));
+    return;
+  }
+  if (found->second.locks != 0) violations.push_back("FreeObject of a locked block");
+  blocks.erase(found);
+}
+
+Status FakeGateway::AllocObject(std::uint32_t size, MemHandle* hMem) {
+  if (const Status status = Enter("AllocObject", std::to_string(size))) return status;
+  *hMem = NewBlock(std::vector<std::uint8_t>(size));
+  return 0;
+}
+
+Status FakeGateway::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t,
+                             NoteHandle* hNote) {
+  if (const Status status = Enter("NoteOpen", DbName(hDb) + "," + Hex(note_id))) return status;
+  const auto db = databases.find(DbName(hDb));
+  if (db == databases.end()) return notes::kErrInvalidDbHandle;
+  const auto doc = db->second.documents.find(note_id);
+  if (doc == db->second.documents.end()) return notes::kErrNoteNotFound;
+  *hNote = next_handle_++;
+  open_notes[*hNote] = FakeOpenNote{db->first, note_id, doc->second};
+  return 0;
+}
+
+Status FakeGateway::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t flags) {
+  if (const Status status = Enter("NoteDelete", DbName(hDb) + "," + Hex(note_id) + "," +
+                                                    std::to_string(flags)))
+    return status;
+  const auto db = databases.find(DbName(hDb));
+  if (db == databases.end()) return notes::kErrInvalidDbHandle;
+  if (db->second.documents.erase(note_id) == 0) return notes::kErrNoteNotFound;
+  for (auto& [name, view] : db->second.views) std::erase(view.entries, note_id);
+  return 0;
+}
+
+Status FakeGateway::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
+  if (const Status status = Enter("NoteCreate", DbName(hDb))) return status;
+  if (open_dbs.count(hDb) == 0) return notes::kErrInvalidDbHandle;
+  *hNote = next_handle_++;
+  open_notes[*hNote] = FakeOpenNote{open_dbs[hDb], 0, {}};
+  return 0;
+}
+
+Status FakeGateway::NoteUpdate(NoteHandle hNote, std::uint16_t flags) {
+  if (const Status status = Enter("NoteUpdate", NoteName(hNote) + "," + std::to_string(flags)))
+    return status;
+  FakeOpenNote* note = FindNote(hNote);
+  if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  FakeDatabase& db = databases[note->db_path];
+  if (note->note_id == 0) note->note_id = db.next_note_id++;
+  db.documents[note->note_id] = note->items;
+  return 0;
+}
+
+Status FakeGateway::NoteClose(NoteHandle hNote) {
+  if (const Status status = Enter("NoteClose", NoteName(hNote))) return status;
+  return open_notes.erase(hNote) == 1 ? 0 : notes::kErrInvalidNoteHandle;
+}
+
+std::uint16_t FakeGateway::ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
+                                       std::uint16_t buffer_size) {
+  Enter("ItemGetText", NoteName(hNote) + "," + item_name + "," + std::to_string(buffer_size));
+  if (buffer_size == 0) return 0;
+  buffer[0] = '\0';
+  const FakeOpenNote* note = FindNote(hNote);
+  const FakeItem* item = note ? FindItem(note->items, item_name) : nullptr;
+  if (item == nullptr) return 0;
+  const std::size_t length = std::min<std::size_t>(item->bytes.size(), buffer_size - 1u);
+  if (length > 0) std::memcpy(buffer, item->bytes.data(), length);
+  buffer[length] = '\0';
+  return static_cast<std::uint16_t>(length);
+}
+
+Status FakeGateway::ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) {
+  if (const Status status = Enter("ItemSetTime", NoteName(hNote) + "," + item_name)) return status;
+  FakeOpenNote* note = FindNote(hNote);
+  if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  SetItem(note->items, FakeItem{item_name, kTypeTime, 0, {time->bytes, time->bytes + 8}});
+  return 0;
+}
+
+Status FakeGateway::ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
+                                std::uint16_t length, bool summary) {
+  if (const Status status = Enter("ItemSetText", NoteName(hNote) + "," + item_name)) return status;
+  FakeOpenNote* note = FindNote(hNote);
+  if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
+  SetItem(note->items, FakeItem{item_name, kTypeText,
+                                static_cast<std::uint16_t>(summary ? kItemFlagSummary : 0),
+                                {bytes, bytes + length}});
+  return 0;
+}
+
+Status FakeGateway::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
+                               std::uint16_t name_length, std::uint16_t type_code,
+                               const void* value, std::uint32_t value_length) {
+  const std::string name(item_name, name_length);
+  if (const Status status = Enter("ItemAppend", NoteName(hNote) + "," + name)) return status;
+  FakeOpenNote* note = FindNote(hNote);
+  if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  const auto* bytes = static_cast<const std::uint8_t*>(value);
+  note->items.push_back(FakeItem{name, type_code, item_flags, {bytes, bytes + value_length}});
+  return 0;
+}
+
+void FakeGateway::CurrentTime(TimeDate* time) {
+  Enter("CurrentTime");
+  *time = now;
+}
+
+void FakeGateway::GetIntlSettings(IntlSettings* intl, std::uint16_t size) {
+  Enter("GetIntlSettings", std::to_string(size));
+  std::memset(intl, 0, std::min<std::size_t>(size, sizeof *intl));
+}
+
+Status FakeGateway::TextToTime(const IntlSettings*, const TimeTextFormat*, const char** text_ptr,
+                               std::uint16_t length, TimeDate* time) {
+  if (const Status status = Enter("TextToTime", std::string(*text_ptr, length))) return status;
+  const char* text = *text_ptr;
+  if (length < 23 || std::memcmp(text + 19, " GMT", 4) != 0 || text[4] != '-' || text[7] != '-' ||
+      text[10] != ' ' || text[13] != ':' || text[16] != ':')
+    return notes::kErrTimeText;
+  const int year = Digits(text, 4), month = Digits(text + 5, 2), day = Digits(text + 8, 2);
+  const int hour = Digits(text + 11, 2), minute = Digits(text + 14, 2),
+            second = Digits(text + 17, 2);
+  if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59)
+    return notes::kErrTimeText;
+  const int a = (14 - month) / 12, y = year + 4800 - a, m = month + 12 * a - 3;
+  const int julian_day = day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
+  const int hundredths = ((hour * 60 + minute) * 60 + second) * 100;
+  PutLittleEndian(time->bytes, static_cast<std::uint32_t>(hundredths));
+  PutLittleEndian(time->bytes + 4, static_cast<std::uint32_t>(julian_day));
+  *text_ptr += 23;
+  return 0;
+}
+
+std::uint16_t FakeGateway::LoadErrorText(const void*, std::uint16_t error_number, char* buffer,
+                                         std::uint16_t size) {
+  Enter("LoadErrorText", std::to_string(error_number) + "," + std::to_string(size));
+  if (size == 0) return 0;
+  const int written = std::snprintf(buffer, size, "fake error %u", error_number);
+  return static_cast<std::uint16_t>(std::min<int>(written, size - 1));
+}
+
+}  // namespace test_support
