@@ -1,0 +1,129 @@
+// check: every database of the data directory (the local ones and those of
+// servers/*/), read-only: SQLite's integrity, the runtime's schema, and the
+// entry lists of every document that holds them. Also that the two databases
+// the harvest opens exist and have their view "Main".
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "notes/local/db_path.h"
+#include "tools/busytime_document.h"
+#include "tools/commands.h"
+#include "tools/tool_error.h"
+#include "tools/tool_session.h"
+
+namespace nsfutil {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsDatabaseFile(const fs::directory_entry& entry) {
+  std::string extension = entry.path().extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::error_code error;
+  return extension == ".nsf" && entry.is_regular_file(error);
+}
+
+// Database names as DbOpen takes them: relative to the data directory, with
+// '/' between folders (the servers' folders are ordinary folders there).
+std::vector<std::string> FindDatabases(const fs::path& data_directory,
+                                       std::vector<std::string>* problems) {
+  std::vector<std::string> names;
+  std::error_code error;
+  fs::recursive_directory_iterator it(data_directory, fs::directory_options::skip_permission_denied,
+                                      error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (IsDatabaseFile(*it)) {
+      names.push_back(it->path().lexically_relative(data_directory).generic_string());
+    }
+  }
+  if (error) problems->push_back(data_directory.string() + ": cannot list: " + error.message());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The entry lists of every document; one line per problem.
+void CheckDocuments(ToolSession& session, const std::string& strName,
+                    std::vector<std::string>* problems) {
+  OpenDatabase database(strName);
+  for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
+    const BusytimeDocument document =
+        ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
+    if (!document.HasLists()) continue;
+    const std::string where = strName + ": note " + FormatNoteId(note_id) + " (" +
+                              (document.strName.empty() ? "no $Name" : document.strName) + "): ";
+    for (const std::string& problem : document.Problems()) problems->push_back(where + problem);
+  }
+}
+
+// One database; returns its problem lines.
+std::vector<std::string> CheckOneDatabase(ToolSession& session, const std::string& strName) {
+  std::vector<std::string> problems;
+  std::vector<std::string> found;
+  const Status status = session.Runtime().CheckDatabase(strName.c_str(), &found);
+  for (const std::string& problem : found) problems.push_back(strName + ": " + problem);
+  if (status != 0 && found.empty()) {
+    problems.push_back(strName + ": cannot check: " + StatusMessage(status));
+  }
+  if (!problems.empty()) return problems;
+  try {
+    CheckDocuments(session, strName, &problems);
+  } catch (const ToolError& error) {
+    problems.push_back(strName + ": " + error.what());
+  }
+  return problems;
+}
+
+// The databases the harvest opens must be there, with the view it reads.
+void CheckHarvestDatabase(ToolSession& session, const std::string& strName, const char* role,
+                          std::vector<std::string>* problems) {
+  fs::path file;
+  if (notes::local::ResolveDatabasePath(session.Runtime().DataDirectory(), strName, &file) != 0 ||
+      !fs::exists(file)) {
+    problems->push_back(strName + ": missing (" + role + ")");
+    return;
+  }
+  DbHandle hDb = 0;
+  const Status opened = DbOpen(strName.c_str(), &hDb);
+  if (opened != 0) {
+    problems->push_back(strName + ": cannot open (" + role + "): " + StatusMessage(opened));
+    return;
+  }
+  NoteId view_id = 0;
+  if (FindDesignNote(hDb, kViewName, 8, "-G40n", &view_id, 0) != 0) {
+    problems->push_back(strName + ": has no view \"Main\" (" + role + ")");
+  }
+  DbClose(hDb);
+}
+
+}  // namespace
+
+int RunCheckCommand(const CommandLine& line) {
+  RejectOptions(line, 1, kTakesIni);
+  ExpectOperands(line, 1, 0, 0);
+  ToolSession session(line.strIniPath);
+  const fs::path& data_directory = session.Runtime().DataDirectory();
+
+  std::vector<std::string> problems;
+  CheckHarvestDatabase(session, kConfigDatabase, "the harvest reads the calendar profiles from it",
+                       &problems);
+  CheckHarvestDatabase(session, session.BusytimeDatabasePath(),
+                       "the harvest writes the busy time into it", &problems);
+  const std::vector<std::string> databases = FindDatabases(data_directory, &problems);
+  for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+
+  bool bProblems = !problems.empty();
+  for (const std::string& strName : databases) {
+    const std::vector<std::string> found = CheckOneDatabase(session, strName);
+    if (found.empty()) std::printf("%s: ok\n", Printable(strName).c_str());
+    for (const std::string& problem : found) std::printf("%s\n", Printable(problem).c_str());
+    bProblems = bProblems || !found.empty();
+  }
+  return bProblems ? kExitProblemsFound : kExitOk;
+}
+
+}  // namespace nsfutil

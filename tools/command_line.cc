@@ -1,0 +1,131 @@
+#include "tools/command_line.h"
+
+#include <string_view>
+
+#include "tools/tool_error.h"
+
+namespace nsfutil {
+namespace {
+
+std::string CommandName(const CommandLine& line, std::size_t command_words) {
+  std::string name;
+  for (std::size_t i = 0; i < command_words && i < line.words.size(); ++i) {
+    if (!name.empty()) name += ' ';
+    name += line.words[i];
+  }
+  return name;
+}
+
+// Takes the value of an option written as "--name VALUE" or "--name=VALUE".
+std::string OptionValue(std::string_view arg, std::string_view name, int argc, char** argv,
+                        int* index) {
+  if (arg.size() > name.size() && arg[name.size()] == '=') {
+    return std::string(arg.substr(name.size() + 1));
+  }
+  if (*index + 1 >= argc) throw ToolError("option " + std::string(name) + " needs a value");
+  ++*index;
+  return argv[*index];
+}
+
+bool IsOption(std::string_view arg, std::string_view name) {
+  return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+                         arg[name.size()] == '=');
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  bool bOptionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (bOptionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      line.words.emplace_back(arg);
+    } else if (arg == "--") {
+      bOptionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      line.bHelp = true;
+    } else if (arg == "--json") {
+      line.bJson = true;
+    } else if (IsOption(arg, "--ini")) {
+      line.strIniPath = OptionValue(arg, "--ini", argc, argv, &i);
+      line.bIniGiven = true;
+      if (line.strIniPath.empty()) throw ToolError("option --ini needs a non-empty path");
+    } else if (IsOption(arg, "--mail-server")) {
+      line.strMailServer = OptionValue(arg, "--mail-server", argc, argv, &i);
+    } else {
+      throw ToolError("unknown option '" + std::string(arg) + "' (see nsfutil --help)");
+    }
+  }
+  return line;
+}
+
+void ExpectOperands(const CommandLine& line, std::size_t command_words, std::size_t min_operands,
+                    std::size_t max_operands) {
+  const std::size_t operands = line.words.size() - command_words;
+  if (operands < min_operands) {
+    throw ToolError("'" + CommandName(line, command_words) +
+                    "' is missing an operand (see nsfutil --help)");
+  }
+  if (operands > max_operands) {
+    throw ToolError("'" + CommandName(line, command_words) + "' does not take '" +
+                    line.words[command_words + max_operands] + "' (see nsfutil --help)");
+  }
+}
+
+void RejectOptions(const CommandLine& line, std::size_t command_words, unsigned options_taken) {
+  const std::string name = CommandName(line, command_words);
+  if (line.bJson && (options_taken & kTakesJson) == 0) {
+    throw ToolError("'" + name + "' does not take --json");
+  }
+  if (line.strMailServer && (options_taken & kTakesMailServer) == 0) {
+    throw ToolError("'" + name + "' does not take --mail-server");
+  }
+  if (line.bIniGiven && (options_taken & kTakesIni) == 0) {
+    throw ToolError("'" + name + "' does not take --ini");
+  }
+}
+
+const char* UsageText() {
+  return R"(Usage: nsfutil [--ini PATH] COMMAND [ARGUMENTS]
+
+Administers the databases of busytime-harvest through the same local runtime,
+files and locking as the harvest itself.
+
+Commands:
+  init DIR [--mail-server NAME]
+        Create DIR with a notes.ini, "ruvconfig.nsf" (calendar profiles) and
+        the mail server's "busytime.nsf", each with its "Main" view. Without
+        --mail-server the busy-time database is local. Existing databases are
+        never overwritten.
+  profile add ADDRESS URL
+        Add a calendar profile: the user's address and free/busy URL.
+  profile remove ADDRESS
+        Remove the calendar profile of ADDRESS (any letter case).
+  profile list
+        One line per profile, in view order: ADDRESS<TAB>URL.
+  profile import FILE.csv
+        Add many profiles: one "address,url" per line; blank lines, lines
+        starting with '#' and a header line "address,url" are skipped. All or
+        nothing: a bad line is reported with its number and nothing is added.
+  busytime list
+        One line per busy-time document: NOTEID<TAB>$Name<TAB>EventList
+        entries<TAB>EventListExt entries<TAB>LastModTime (ISO 8601 UTC).
+  busytime show [ADDRESS] [--json]
+        Every item of the busy-time documents (of ADDRESS, or all), the two
+        entry lists decoded, and whether they agree with each other and with
+        their headers. --json writes an array with one object per document.
+  check
+        Verify every database of the data directory (SQLite integrity, schema,
+        entry-list headers against their lengths).
+
+Options:
+  --ini PATH   the settings file (default ./notes.ini); not used by init
+  --help       show this text
+
+Exit status: 0 success; 1 'check' found problems; 2 usage error, missing file,
+damaged database or failed operation (with a one-line message on stderr).
+)";
+}
+
+}  // namespace nsfutil

@@ -1,0 +1,42 @@
+// nsfutil's command line: the options every command shares and the words that
+// name the command and its operands. Parsing only splits and checks the
+// shape; each command checks its own operands.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nsfutil {
+
+struct CommandLine {
+  std::string strIniPath = "notes.ini";  // --ini PATH
+  bool bIniGiven = false;
+  bool bHelp = false;                        // --help / -h
+  bool bJson = false;                        // --json
+  std::optional<std::string> strMailServer;  // --mail-server NAME
+  std::vector<std::string> words;            // command, subcommand, operands
+};
+
+// Options may stand anywhere; "--" ends them so an operand may begin with
+// "-". Throws ToolError for an unknown option or an option without its value.
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// Throws ToolError unless `words` (after the command words) holds between
+// `min_operands` and `max_operands` operands.
+void ExpectOperands(const CommandLine& line, std::size_t command_words, std::size_t min_operands,
+                    std::size_t max_operands);
+
+// The options a command takes, as a mask for RejectOptions.
+constexpr unsigned kTakesIni = 1;
+constexpr unsigned kTakesJson = 2;
+constexpr unsigned kTakesMailServer = 4;
+
+// Throws ToolError when an option was given that the command (named by its
+// first `command_words` words) does not take.
+void RejectOptions(const CommandLine& line, std::size_t command_words, unsigned options_taken);
+
+// The usage text printed by --help.
+const char* UsageText();
+
+}  // namespace nsfutil

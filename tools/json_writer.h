@@ -1,0 +1,45 @@
+// A small streaming JSON writer for nsfutil's --json output: it places the
+// commas and indentation, and escapes every string so that any bytes a
+// document holds come out as valid JSON.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+namespace nsfutil {
+
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : out_(out) {}
+
+  void BeginObject() { Open('{', false); }
+  // An object written on one line, for small records.
+  void BeginInlineObject() { Open('{', true); }
+  void EndObject() { Close('}'); }
+  void BeginArray() { Open('[', false); }
+  void EndArray() { Close(']'); }
+
+  // Names the next value inside an object.
+  void Key(std::string_view name);
+  void String(std::string_view text);
+  void Number(std::uint64_t number);
+  void Bool(bool value);
+
+ private:
+  struct Level {
+    bool bEmpty = true;
+    bool bInline = false;
+  };
+  void BeforeValue();
+  void Open(char bracket, bool bInline);
+  void Close(char bracket);
+  void NewLine();
+
+  std::ostream& out_;
+  std::vector<Level> levels_;
+  bool bAfterKey_ = false;
+};
+
+}  // namespace nsfutil

@@ -1,0 +1,104 @@
+#include "tools/main_view.h"
+
+#include <cstring>
+
+#include "notes/status_codes.h"
+#include "tools/tool_error.h"
+#include "tools/tool_session.h"
+
+namespace nsfutil {
+namespace {
+
+constexpr std::uint16_t kNoteClassView = 8;
+constexpr std::uint16_t kFindCaseInsensitive = 2;
+constexpr std::uint32_t kReadNoteIds = 1;
+
+// The collection of the view "Main"; closed on destruction.
+class MainCollection {
+ public:
+  explicit MainCollection(DbHandle hDb) {
+    NoteId view_id = 0;
+    ThrowIfFailed(FindDesignNote(hDb, kViewName, kNoteClassView, "-G40n", &view_id, 0),
+                  "cannot find the view \"Main\"");
+    ThrowIfFailed(
+        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection_, nullptr, nullptr, nullptr, nullptr),
+        "cannot open the view \"Main\"");
+  }
+  ~MainCollection() { CloseCollection(hCollection_); }
+  MainCollection(const MainCollection&) = delete;
+  MainCollection& operator=(const MainCollection&) = delete;
+
+  CollectionHandle Handle() const { return hCollection_; }
+
+ private:
+  CollectionHandle hCollection_ = 0;
+};
+
+// Appends the NoteIds of one ReadEntries block that are documents.
+void TakeBlock(MemHandle hBuffer, std::uint32_t entries, std::vector<NoteId>* note_ids) {
+  if (hBuffer == 0) return;
+  const void* block = LockObject(hBuffer);
+  if (block != nullptr) {
+    for (std::uint32_t i = 0; i < entries; ++i) {
+      NoteId note_id = 0;
+      std::memcpy(&note_id, static_cast<const char*>(block) + i * sizeof(NoteId), sizeof note_id);
+      if ((note_id & kNoteIdCategory) == 0) note_ids->push_back(note_id);
+    }
+    UnlockObject(hBuffer);
+  }
+  FreeObject(hBuffer);
+  if (block == nullptr) throw ToolError("the view \"Main\" returned an unreadable block");
+}
+
+}  // namespace
+
+std::vector<NoteId> ReadViewDocuments(DbHandle hDb) {
+  MainCollection collection(hDb);
+  CollectionPosition position{};
+  std::vector<NoteId> note_ids;
+  std::uint16_t signal_flags = kSignalMoreToDo;
+  while ((signal_flags & kSignalMoreToDo) != 0) {
+    MemHandle hBuffer = 0;
+    std::uint32_t entries = 0;
+    signal_flags = 0;
+    ThrowIfFailed(ReadEntries(collection.Handle(), &position, 1, 1, 1, 0xFFFFFFFFu, kReadNoteIds,
+                              &hBuffer, nullptr, nullptr, &entries, &signal_flags),
+                  "cannot read the view \"Main\"");
+    TakeBlock(hBuffer, entries, &note_ids);
+  }
+  return note_ids;
+}
+
+std::vector<NoteId> FindViewDocuments(DbHandle hDb, const std::string& key) {
+  MainCollection collection(hDb);
+  CollectionPosition position{};
+  std::uint32_t match_count = 0;
+  const Status found =
+      FindByName(collection.Handle(), key.c_str(), kFindCaseInsensitive, &position, &match_count);
+  if (ErrorNumber(found) == notes::kErrNoMatch || (found == 0 && match_count == 0)) return {};
+  ThrowIfFailed(found, "cannot search the view \"Main\"");
+
+  // The first pass starts at the first match; later passes (when the runtime
+  // returns fewer entries than asked for) step on from the last one read.
+  std::vector<NoteId> note_ids;
+  std::uint32_t read = 0;
+  std::uint16_t signal_flags = kSignalMoreToDo;
+  while (read < match_count && (signal_flags & kSignalMoreToDo) != 0) {
+    MemHandle hBuffer = 0;
+    std::uint32_t entries = 0;
+    signal_flags = 0;
+    // Direction 0 ("current") with no skip reads from the found entry itself.
+    const std::uint32_t skip_count = read == 0 ? 0 : 1;
+    const std::uint16_t skip_direction = read == 0 ? 0 : 1;
+    ThrowIfFailed(ReadEntries(collection.Handle(), &position, skip_direction, skip_count, 1,
+                              match_count - read, kReadNoteIds, &hBuffer, nullptr, nullptr,
+                              &entries, &signal_flags),
+                  "cannot read the view \"Main\"");
+    TakeBlock(hBuffer, entries, &note_ids);
+    if (entries == 0) break;
+    read += entries;
+  }
+  return note_ids;
+}
+
+}  // namespace nsfutil

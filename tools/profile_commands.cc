@@ -1,0 +1,167 @@
+// profile add | remove | list | import: the calendar profiles of the
+// configuration database, as the harvest reads them through the view "Main".
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/commands.h"
+#include "tools/main_view.h"
+#include "tools/profile_input.h"
+#include "tools/text_escape.h"
+#include "tools/tool_error.h"
+#include "tools/tool_session.h"
+
+namespace nsfutil {
+namespace {
+
+constexpr const char* kFormName = "CalendarProfile";
+
+void SetText(NoteHandle hNote, const char* item_name, const std::string& text) {
+  ThrowIfFailed(
+      ItemSetText(hNote, item_name, text.c_str(), static_cast<std::uint16_t>(text.size()), true),
+      std::string("cannot write the item ") + item_name);
+}
+
+void WriteProfile(DbHandle hDb, const ProfileInput& profile) {
+  OpenNote note(hDb);
+  SetText(note.Handle(), "Form", kFormName);
+  SetText(note.Handle(), "UserEmailAddress", profile.strUserName);
+  SetText(note.Handle(), "busytimeurl", profile.strBusyTimeURL);
+  ThrowIfFailed(NoteUpdate(note.Handle(), 0), "cannot save the profile of " + profile.strUserName);
+}
+
+void RequireNewAddress(DbHandle hDb, const ProfileInput& profile) {
+  if (!FindViewDocuments(hDb, profile.strUserName).empty()) {
+    throw ToolError("a profile for " + profile.strUserName + " already exists");
+  }
+}
+
+int AddProfile(const CommandLine& line) {
+  ExpectOperands(line, 2, 2, 2);
+  const ProfileInput profile{line.words[2], line.words[3], 0};
+  const std::string problem = ProfileProblem(profile);
+  if (!problem.empty()) throw ToolError(problem);
+  ToolSession session(line.strIniPath);
+  OpenDatabase database(kConfigDatabase);
+  RequireNewAddress(database.Handle(), profile);
+  WriteProfile(database.Handle(), profile);
+  std::printf("added profile %s\n", profile.strUserName.c_str());
+  return kExitOk;
+}
+
+int RemoveProfile(const CommandLine& line) {
+  ExpectOperands(line, 2, 1, 1);
+  const std::string& strUserName = line.words[2];
+  ToolSession session(line.strIniPath);
+  OpenDatabase database(kConfigDatabase);
+  const std::vector<NoteId> note_ids = FindViewDocuments(database.Handle(), strUserName);
+  if (note_ids.empty()) throw ToolError("no profile for " + strUserName);
+  // Several profiles of one address can only come from outside this tool;
+  // the harvest would publish the user several times, so all of them go.
+  for (NoteId note_id : note_ids) {
+    ThrowIfFailed(NoteDelete(database.Handle(), note_id, 0),
+                  "cannot remove the profile " + FormatNoteId(note_id) + " of " + strUserName);
+  }
+  std::printf("removed %zu profile%s of %s\n", note_ids.size(), note_ids.size() == 1 ? "" : "s",
+              strUserName.c_str());
+  return kExitOk;
+}
+
+int ListProfiles(const CommandLine& line) {
+  ExpectOperands(line, 2, 0, 0);
+  ToolSession session(line.strIniPath);
+  OpenDatabase database(kConfigDatabase);
+  for (NoteId note_id : ReadViewDocuments(database.Handle())) {
+    OpenNote note(database.Handle(), note_id);
+    std::printf("%s\t%s\n", Printable(note.Text("UserEmailAddress")).c_str(),
+                Printable(note.Text("busytimeurl")).c_str());
+  }
+  return kExitOk;
+}
+
+std::string ReadWholeFile(const std::string& strPath) {
+  std::error_code error;
+  if (!std::filesystem::exists(strPath, error)) throw ToolError(strPath + " does not exist");
+  if (!std::filesystem::is_regular_file(strPath, error)) {
+    throw ToolError(strPath + " is not a regular file");
+  }
+  std::ifstream file(strPath, std::ios::binary);
+  if (!file) throw ToolError("cannot read " + strPath);
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (file.bad()) throw ToolError("cannot read " + strPath);
+  return text.str();
+}
+
+// Every address was checked to be new before the import began, so each
+// profile found under one of them now is one this import wrote.
+// Returns false when one of them could not be removed.
+bool RemoveImported(DbHandle hDb, std::span<const ProfileInput> profiles) {
+  bool bAllRemoved = true;
+  for (const ProfileInput& profile : profiles) {
+    try {
+      for (NoteId note_id : FindViewDocuments(hDb, profile.strUserName)) {
+        if (NoteDelete(hDb, note_id, 0) != 0) bAllRemoved = false;
+      }
+    } catch (const ToolError&) {
+      bAllRemoved = false;
+    }
+  }
+  return bAllRemoved;
+}
+
+int ImportProfiles(const CommandLine& line) {
+  ExpectOperands(line, 2, 1, 1);
+  const std::string& strCsvPath = line.words[2];
+  const std::vector<ProfileInput> profiles = ParseProfileCsv(ReadWholeFile(strCsvPath), strCsvPath);
+
+  ToolSession session(line.strIniPath);
+  OpenDatabase database(kConfigDatabase);
+  std::set<std::string> existing;
+  for (NoteId note_id : ReadViewDocuments(database.Handle())) {
+    existing.insert(AddressKey(OpenNote(database.Handle(), note_id).Text("UserEmailAddress")));
+  }
+  for (const ProfileInput& profile : profiles) {
+    if (existing.count(AddressKey(profile.strUserName)) != 0) {
+      throw ToolError(strCsvPath + ":" + std::to_string(profile.line_number) + ": a profile for " +
+                      profile.strUserName + " already exists");
+    }
+  }
+  // The runtime saves one note per transaction and offers none spanning
+  // several, so the all-or-nothing promise rests on checking every line
+  // above before the first write. Should a write still fail (disk full, a
+  // lock held too long), the profiles written so far are removed again.
+  std::size_t written = 0;
+  try {
+    for (; written < profiles.size(); ++written) WriteProfile(database.Handle(), profiles[written]);
+  } catch (const ToolError& error) {
+    const bool bUndone = RemoveImported(database.Handle(), std::span(profiles).first(written));
+    throw ToolError(std::string(error.what()) +
+                    (bUndone ? "; nothing was imported"
+                             : "; some of the " + std::to_string(written) +
+                                   " profiles written before could not be removed again"));
+  }
+  std::printf("imported %zu profile%s from %s\n", profiles.size(), profiles.size() == 1 ? "" : "s",
+              strCsvPath.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunProfileCommand(const CommandLine& line) {
+  RejectOptions(line, 2, kTakesIni);
+  if (line.words.size() < 2) throw ToolError("'profile' needs add, remove, list or import");
+  const std::string& sub = line.words[1];
+  if (sub == "add") return AddProfile(line);
+  if (sub == "remove") return RemoveProfile(line);
+  if (sub == "list") return ListProfiles(line);
+  if (sub == "import") return ImportProfiles(line);
+  throw ToolError("unknown command 'profile " + sub + "' (see nsfutil --help)");
+}
+
+}  // namespace nsfutil

@@ -1,0 +1,146 @@
+#include "tools/profile_input.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <utility>
+
+#include "tools/tool_error.h"
+
+namespace nsfutil {
+namespace {
+
+constexpr std::size_t kMaxValueLength = 259;  // 260-byte buffer with its terminator
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// Reads one field from `rest`, quoted or not, and leaves `rest` after the
+// separating comma. `to_end`: an unquoted field runs to the end of the line.
+std::string TakeField(std::string_view* rest, bool to_end, bool* bOk) {
+  std::string_view text = Trim(*rest);
+  *bOk = true;
+  if (!text.empty() && text.front() == '"') {
+    std::string field;
+    std::size_t i = 1;
+    for (;; ++i) {
+      if (i >= text.size()) {
+        *bOk = false;
+        return field;
+      }
+      if (text[i] == '"') {
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+          field += '"';
+          ++i;
+        } else {
+          break;
+        }
+      } else {
+        field += text[i];
+      }
+    }
+    text = Trim(text.substr(i + 1));
+    if (!text.empty() && text.front() != ',') *bOk = false;
+    *rest = text.empty() ? text : text.substr(1);
+    return field;
+  }
+  const std::size_t comma = to_end ? std::string_view::npos : text.find(',');
+  if (comma == std::string_view::npos) {
+    *rest = {};
+    return std::string(Trim(text));
+  }
+  *rest = text.substr(comma + 1);
+  return std::string(Trim(text.substr(0, comma)));
+}
+
+std::string LineError(std::string_view file_name, std::size_t line_number,
+                      const std::string& problem) {
+  return std::string(file_name) + ":" + std::to_string(line_number) + ": " + problem;
+}
+
+}  // namespace
+
+std::string ProfileValueProblem(std::string_view value, std::string_view what) {
+  if (value.empty()) return "the " + std::string(what) + " is empty";
+  if (value.size() > kMaxValueLength) {
+    return "the " + std::string(what) + " is " + std::to_string(value.size()) +
+           " bytes long; at most " + std::to_string(kMaxValueLength) + " are allowed";
+  }
+  const auto control = std::find_if(value.begin(), value.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  if (control != value.end()) return "the " + std::string(what) + " contains a control character";
+  return {};
+}
+
+std::string ProfileProblem(const ProfileInput& profile) {
+  std::string problem = ProfileValueProblem(profile.strUserName, "address");
+  if (problem.empty()) problem = ProfileValueProblem(profile.strBusyTimeURL, "URL");
+  return problem;
+}
+
+std::string AddressKey(std::string_view address) {
+  std::string key(address);
+  for (char& c : key) c = Lower(c);
+  return key;
+}
+
+bool SameAddress(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::vector<ProfileInput> ParseProfileCsv(std::string_view text, std::string_view file_name) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // spreadsheet BOM
+  std::vector<ProfileInput> profiles;
+  std::map<std::string, std::size_t> lines_by_address;
+  bool bFirstContentLine = true;
+  std::size_t line_number = 0;
+  while (!text.empty()) {
+    ++line_number;
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+    const std::string_view content = Trim(line);
+    if (content.empty() || content.front() == '#') continue;
+    const bool bFirst = std::exchange(bFirstContentLine, false);
+
+    std::string_view rest = content;
+    bool bAddressOk = false;
+    bool bUrlOk = false;
+    ProfileInput profile;
+    profile.line_number = line_number;
+    profile.strUserName = TakeField(&rest, false, &bAddressOk);
+    const bool bHasComma = content.find(',') != std::string_view::npos;
+    profile.strBusyTimeURL = TakeField(&rest, true, &bUrlOk);
+    if (bFirst && SameAddress(profile.strUserName, "address") &&
+        SameAddress(profile.strBusyTimeURL, "url")) {
+      continue;
+    }
+    if (!bAddressOk || !bUrlOk) {
+      throw ToolError(LineError(file_name, line_number, "a quoted field is not closed properly"));
+    }
+    if (!bHasComma) throw ToolError(LineError(file_name, line_number, "expected address,url"));
+    const std::string problem = ProfileProblem(profile);
+    if (!problem.empty()) throw ToolError(LineError(file_name, line_number, problem));
+    const auto [earlier, bNew] =
+        lines_by_address.emplace(AddressKey(profile.strUserName), line_number);
+    if (!bNew) {
+      throw ToolError(LineError(file_name, line_number,
+                                "the address " + profile.strUserName + " already stands on line " +
+                                    std::to_string(earlier->second)));
+    }
+    profiles.push_back(std::move(profile));
+  }
+  return profiles;
+}
+
+}  // namespace nsfutil

@@ -1,0 +1,72 @@
+#include "tools/tool_session.h"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "tools/tool_error.h"
+
+namespace nsfutil {
+
+ToolSession::ToolSession(const std::string& strIniPath) : backend_(runtime_) {
+  std::string strProgram = "nsfutil";
+  std::string strSettings = "=" + strIniPath;
+  std::array<char*, 3> argv = {strProgram.data(), strSettings.data(), nullptr};
+  const Status error = NotesInit(2, argv.data());
+  if (error != 0) {
+    throw ToolError("cannot start the runtime with settings file " + strIniPath + ": " +
+                    StatusMessage(error));
+  }
+}
+
+ToolSession::~ToolSession() { NotesTerm(); }
+
+std::string ToolSession::BusytimeDatabasePath() {
+  // One byte more than the setting may hold, so an over-long server name is
+  // noticed instead of being cut into another server's name.
+  std::array<char, kMaxTextBuffer + 2> strHomeServer{};
+  if (!GetEnvString("MailServer", strHomeServer.data(),
+                    static_cast<std::uint16_t>(strHomeServer.size()))) {
+    strHomeServer[0] = '\0';
+  }
+  if (std::string_view(strHomeServer.data()).size() >= kMaxTextBuffer) {
+    throw ToolError("the setting MailServer is longer than a server name may be");
+  }
+  std::vector<char> path_name(kMaxPathBuffer, '\0');
+  ThrowIfFailed(MakeNetPath(nullptr, strHomeServer.data(), kBusytimeDatabase, path_name.data()),
+                std::string("cannot build the path of ") + kBusytimeDatabase + " on server '" +
+                    strHomeServer.data() + "'");
+  return std::string(path_name.data());
+}
+
+OpenDatabase::OpenDatabase(const std::string& strPath) : strPath_(strPath) {
+  ThrowIfFailed(DbOpen(strPath.c_str(), &hDb_), "cannot open " + strPath);
+}
+
+OpenDatabase::~OpenDatabase() { DbClose(hDb_); }
+
+OpenNote::OpenNote(DbHandle hDb, NoteId note_id) {
+  ThrowIfFailed(NoteOpen(hDb, note_id, 0, &hNote_), "cannot open note " + FormatNoteId(note_id));
+}
+
+OpenNote::OpenNote(DbHandle hDb) {
+  ThrowIfFailed(NoteCreate(hDb, &hNote_), "cannot create a note");
+}
+
+OpenNote::~OpenNote() { NoteClose(hNote_); }
+
+std::string OpenNote::Text(const char* item_name) const {
+  // Addresses and URLs are refused at 260 bytes, so this always holds them.
+  std::array<char, 4096> buffer{};
+  const std::uint16_t length =
+      ItemGetText(hNote_, item_name, buffer.data(), static_cast<std::uint16_t>(buffer.size()));
+  return std::string(buffer.data(), length);
+}
+
+std::string FormatNoteId(NoteId note_id) {
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "0x%08X", static_cast<unsigned>(note_id));
+  return text.data();
+}
+
+}  // namespace nsfutil
