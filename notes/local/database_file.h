@@ -9,9 +9,10 @@
 //     one row per item; seq keeps the item order; the name and value are kept
 //     as exact bytes. Deleting a note deletes its items (foreign key).
 //
-// Every connection runs in WAL mode with synchronous=FULL: a commit is on disk
-// before NoteUpdate returns, a crash leaves the last committed state, and
-// readers in other processes never block the writer. Lock waits are bounded
+// Every connection runs in WAL mode with synchronous=NORMAL (the reasons are
+// in database_file.cc): a crash of the process keeps every commit, a power
+// loss may lose the commits since the last checkpoint but never leaves the
+// file inconsistent, and readers in other processes never block the writer. Lock waits are bounded
 // by the busy timeout (setting LockTimeout) and end in kErrDatabaseLocked.
 #pragma once
 

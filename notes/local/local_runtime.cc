@@ -46,12 +46,10 @@ std::uint16_t CopyTerminated(std::string_view text, char* buffer, std::size_t si
 
 // --- shared state ---
 
-Status LocalRuntime::Impl::Database(DbHandle hDb, sqlite3** db) const {
+Status LocalRuntime::Impl::Database(DbHandle hDb, OpenDatabase** db) const {
   if (!initialized) return kErrNotInitialized;
-  OpenDatabase* open = databases.Find(hDb);
-  if (open == nullptr) return kErrInvalidDbHandle;
-  *db = open->connection.get();
-  return 0;
+  *db = databases.Find(hDb);
+  return *db == nullptr ? kErrInvalidDbHandle : 0;
 }
 
 Status LocalRuntime::Impl::FindNote(NoteHandle hNote, OpenNote** note) const {
@@ -135,6 +133,7 @@ Status LocalRuntime::DbOpen(const char* path, DbHandle* hDb) {
   status = OpenDatabaseFile(file, impl_->lock_timeout_ms, &open->connection);
   if (status != 0) return status;
   open->file = std::move(file);
+  open->statements = std::make_unique<PreparedStatements>(open->connection.get());
   DbHandle handle = impl_->databases.Add(std::move(open));
   if (handle == 0) return kErrTooManyHandles;
   *hDb = handle;
@@ -142,7 +141,7 @@ Status LocalRuntime::DbOpen(const char* path, DbHandle* hDb) {
 }
 
 Status LocalRuntime::DbClose(DbHandle hDb) {
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   impl_->databases.Remove(hDb);

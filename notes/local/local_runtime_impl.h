@@ -12,6 +12,7 @@
 #include "notes/local/settings.h"
 #include "notes/local/sqlite_util.h"
 #include "notes/local/view.h"
+#include "notes/local/view_cache.h"
 
 namespace notes::local {
 
@@ -20,9 +21,22 @@ constexpr std::uint32_t kMaxViewReadPassSize = 1u << 24;
 constexpr std::uint32_t kDefaultLockTimeoutMs = 10000;
 constexpr std::uint32_t kMaxLockTimeoutMs = 3600000;
 
+// The statements and the view cache belong to the connection and go before it.
 struct OpenDatabase {
   Connection connection;
   std::filesystem::path file;
+  std::unique_ptr<PreparedStatements> statements;
+  ViewCache views;
+
+  // A database is brought to disk as it closes: the checkpoint flushes the
+  // commits that synchronous=NORMAL left to the operating system. It is
+  // passive: a reader in another process never makes closing wait.
+  ~OpenDatabase() {
+    if (connection) {
+      sqlite3_wal_checkpoint_v2(connection.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                nullptr);
+    }
+  }
 };
 
 struct OpenNote {
@@ -48,15 +62,16 @@ struct LocalRuntime::Impl {
   HandleTable<CollectionHandle, Collection> collections;
   MemoryBlocks memory;
 
-  // The connection of an open database: kErrNotInitialized before NotesInit,
+  // An open database: kErrNotInitialized before NotesInit,
   // kErrInvalidDbHandle for an unknown or closed handle.
-  Status Database(DbHandle hDb, sqlite3** db) const;
+  Status Database(DbHandle hDb, OpenDatabase** db) const;
   // The note of a note handle (same statuses, kErrInvalidNoteHandle).
   Status FindNote(NoteHandle hNote, OpenNote** note) const;
   // The file a database path names inside the data directory.
   Status ResolvePath(const char* path, std::filesystem::path* file) const;
-  // The entries of a collection as the database holds them now.
-  Status ReadView(const Collection& collection, std::vector<ViewEntry>* entries) const;
+  // The entries of a collection as the database holds them now; valid until
+  // the next change or read of the database.
+  Status ReadView(const Collection& collection, const std::vector<ViewEntry>** entries) const;
   // Everything NotesTerm releases.
   void CloseAll();
 };

@@ -32,13 +32,13 @@ Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flag
                               NoteHandle* hNote) {
   if (hNote == nullptr) return kErrBadArgument;
   *hNote = 0;
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
   auto open = std::make_unique<OpenNote>();
   open->db = hDb;
-  status = LoadNote(db, note_id, &open->note);
+  status = LoadNote(*db->statements, note_id, &open->note);
   if (status != 0) return status;
   NoteHandle handle = impl_->notes.Add(std::move(open));
   if (handle == 0) return kErrTooManyHandles;
@@ -47,17 +47,19 @@ Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flag
 }
 
 Status LocalRuntime::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/) {
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
-  return DeleteNote(db, note_id);
+  status = DeleteNote(*db->statements, note_id);
+  if (status == 0) db->views.NoteDeleted(note_id);
+  return status;
 }
 
 Status LocalRuntime::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
   if (hNote == nullptr) return kErrBadArgument;
   *hNote = 0;
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   auto open = std::make_unique<OpenNote>();
@@ -72,10 +74,12 @@ Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
   OpenNote* open = nullptr;
   Status status = impl_->FindNote(hNote, &open);
   if (status != 0) return status;
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   status = impl_->Database(open->db, &db);
   if (status != 0) return status;
-  return SaveNote(db, &open->note);
+  status = SaveNote(*db->statements, &open->note);
+  if (status == 0) db->views.NoteSaved(open->note);
+  return status;
 }
 
 Status LocalRuntime::NoteClose(NoteHandle hNote) {
@@ -151,10 +155,10 @@ Status LocalRuntime::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, cons
 
 Status LocalRuntime::ListDocuments(DbHandle hDb, std::vector<NoteId>* note_ids) {
   if (note_ids == nullptr) return kErrBadArgument;
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
-  return ListNoteIds(db, kNoteClassDocument, note_ids);
+  return ListNoteIds(*db->statements, kNoteClassDocument, note_ids);
 }
 
 Status LocalRuntime::ReadItems(NoteHandle hNote, std::vector<ItemInfo>* items) {

@@ -1,7 +1,8 @@
 // LocalRuntime: views, collections and memory blocks. A collection remembers
-// its view's design only; its entries are computed from the stored documents
-// at every FindByName and ReadEntries, so they never include unsaved notes
-// and always reflect the latest NoteUpdate and NoteDelete.
+// its view's design only; its entries come from the database's view cache at
+// every FindByName and ReadEntries, which answers with the stored documents,
+// so they never include unsaved notes and always reflect the latest
+// NoteUpdate and NoteDelete, of this process or another.
 #include <cstring>
 
 #include "notes/local/local_runtime.h"
@@ -19,7 +20,7 @@ constexpr std::uint32_t kReadNoteIds = 1;
 constexpr std::uint16_t kFindCaseInsensitive = 2;
 
 // The NoteId of the view titled `name` (case-insensitive), or 0.
-Status FindViewId(sqlite3* db, std::string_view name, NoteId* view_id) {
+Status FindViewId(PreparedStatements& db, std::string_view name, NoteId* view_id) {
   const std::string title_item(kViewTitleItem);
   std::vector<NoteTexts> views;
   Status status = ReadNoteTexts(db, kNoteClassView, std::span(&title_item, 1), &views);
@@ -37,15 +38,11 @@ Status FindViewId(sqlite3* db, std::string_view name, NoteId* view_id) {
 }  // namespace
 
 Status LocalRuntime::Impl::ReadView(const Collection& collection,
-                                    std::vector<ViewEntry>* entries) const {
-  sqlite3* db = nullptr;
+                                    const std::vector<ViewEntry>** entries) const {
+  OpenDatabase* db = nullptr;
   Status status = Database(collection.data_db, &db);
   if (status != 0) return status;
-  std::vector<NoteTexts> documents;
-  status = ReadNoteTexts(db, kNoteClassDocument, ViewKeyItems(collection.design), &documents);
-  if (status != 0) return status;
-  *entries = BuildViewEntries(collection.design, documents);
-  return 0;
+  return db->views.Entries(*db->statements, collection.design, entries);
 }
 
 Status LocalRuntime::FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
@@ -53,11 +50,11 @@ Status LocalRuntime::FindDesignNote(DbHandle hDb, const char* name, std::uint16_
                                     std::uint32_t /*options*/) {
   if (view_id == nullptr) return kErrBadArgument;
   *view_id = 0;
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   if (name == nullptr || note_class != kNoteClassView) return kErrBadArgument;
-  status = FindViewId(db, name, view_id);
+  status = FindViewId(*db->statements, name, view_id);
   if (status != 0) return status;
   return *view_id == 0 ? kErrViewNotFound : 0;
 }
@@ -69,14 +66,14 @@ Status LocalRuntime::OpenCollection(DbHandle view_db, DbHandle data_db, NoteId v
                                     void* /*unused_out4*/) {
   if (hCollection == nullptr) return kErrBadArgument;
   *hCollection = 0;
-  sqlite3* design_db = nullptr;
-  sqlite3* documents_db = nullptr;
+  OpenDatabase* design_db = nullptr;
+  OpenDatabase* documents_db = nullptr;
   Status status = impl_->Database(view_db, &design_db);
   if (status == 0) status = impl_->Database(data_db, &documents_db);
   if (status != 0) return status;
 
   Note view_note;
-  status = LoadNote(design_db, view_id, &view_note);
+  status = LoadNote(*design_db->statements, view_id, &view_note);
   if (status == kErrNoteNotFound || (status == 0 && view_note.note_class != kNoteClassView)) {
     return kErrViewNotFound;
   }
@@ -104,10 +101,11 @@ Status LocalRuntime::FindByName(CollectionHandle hCollection, const char* key, s
   if (key == nullptr || position == nullptr || (flags & ~kFindCaseInsensitive) != 0) {
     return kErrBadArgument;
   }
-  std::vector<ViewEntry> entries;
+  const std::vector<ViewEntry>* entries = nullptr;
   Status status = impl_->ReadView(*collection, &entries);
   if (status != 0) return status;
-  KeyMatch match = FindKey(entries, key, (flags & kFindCaseInsensitive) != 0);
+  KeyMatch match = FindKey(*entries, key, (flags & kFindCaseInsensitive) != 0,
+                           !collection->design.category_item.empty());
   if (match.count == 0) return kErrNoMatch;
   *position = CollectionPosition{};
   position->index[0] = match.first;
@@ -136,15 +134,15 @@ Status LocalRuntime::ReadEntries(CollectionHandle hCollection, CollectionPositio
       return_direction != kDirectionForward || read_mask != kReadNoteIds) {
     return kErrBadArgument;
   }
-  std::vector<ViewEntry> entries;
+  const std::vector<ViewEntry>* entries = nullptr;
   Status status = impl_->ReadView(*collection, &entries);
   if (status != 0) return status;
 
-  ReadPass pass = PlanReadPass(static_cast<std::uint32_t>(entries.size()), position->index[0],
+  ReadPass pass = PlanReadPass(static_cast<std::uint32_t>(entries->size()), position->index[0],
                                skip_count, return_count, impl_->view_read_pass_size);
   if (pass.count > 0) {
     std::vector<NoteId> ids(pass.count);
-    for (std::uint32_t i = 0; i < pass.count; ++i) ids[i] = entries[pass.first - 1 + i].id;
+    for (std::uint32_t i = 0; i < pass.count; ++i) ids[i] = (*entries)[pass.first - 1 + i].id;
     auto bytes = std::as_bytes(std::span(ids));
     status = impl_->memory.AllocCopy(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), hBuffer);
@@ -160,16 +158,16 @@ Status LocalRuntime::ReadEntries(CollectionHandle hCollection, CollectionPositio
 }
 
 Status LocalRuntime::CreateView(DbHandle hDb, const ViewDesign& design) {
-  sqlite3* db = nullptr;
+  OpenDatabase* db = nullptr;
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   if (design.name.empty()) return kErrBadArgument;
   NoteId existing = 0;
-  status = FindViewId(db, design.name, &existing);
+  status = FindViewId(*db->statements, design.name, &existing);
   if (status != 0) return status;
   if (existing != 0) return kErrViewExists;
   Note note = MakeViewNote(design);
-  return SaveNote(db, &note);
+  return SaveNote(*db->statements, &note);
 }
 
 // --- memory blocks ---

@@ -12,31 +12,30 @@ constexpr std::int64_t kLastNoteId = 0x7FFFFFFF;
 
 // The next NoteId: above every id ever given in this database. AUTOINCREMENT
 // keeps the highest in sqlite_sequence even after that note is deleted.
-Status NextNoteId(sqlite3* db, NoteId* id) {
-  Statement next(db,
-                 "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'notes'), 0),"
-                 "           coalesce((SELECT max(note_id) FROM notes), 0)) + 1");
-  int result = next.Step();
+Status NextNoteId(PreparedStatements& db, NoteId* id) {
+  auto next = db.Get(
+      "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'notes'), 0),"
+      "           coalesce((SELECT max(note_id) FROM notes), 0)) + 1");
+  int result = next->Step();
   if (result != SQLITE_ROW) return StatusFromSqlite(result);
-  std::int64_t value = next.Int(0);
+  std::int64_t value = next->Int(0);
   if (value < 1 || value > kLastNoteId) return kErrNoteIdsExhausted;
   *id = static_cast<NoteId>(value);
   return 0;
 }
 
-Status WriteItems(sqlite3* db, const Note& note) {
-  Statement clear(db, "DELETE FROM items WHERE note_id = ?1");
-  int result = clear.Bind(1, note.id).Run();
+Status WriteItems(PreparedStatements& db, NoteId id, const std::vector<ItemInfo>& items) {
+  int result = db.Get("DELETE FROM items WHERE note_id = ?1")->Bind(1, id).Run();
   if (result != SQLITE_DONE) return StatusFromSqlite(result);
 
   std::int64_t seq = 0;
-  for (const ItemInfo& item : note.items) {
-    Statement insert(db,
-                     "INSERT INTO items (note_id, seq, name, type_code, flags, value) "
-                     "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  for (const ItemInfo& item : items) {
+    auto insert = db.Get(
+        "INSERT INTO items (note_id, seq, name, type_code, flags, value) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     auto name =
         std::span(reinterpret_cast<const std::uint8_t*>(item.name.data()), item.name.size());
-    result = insert.Bind(1, note.id)
+    result = insert->Bind(1, id)
                  .Bind(2, ++seq)
                  .BindBlob(3, name)
                  .Bind(4, item.type_code)
@@ -50,26 +49,25 @@ Status WriteItems(sqlite3* db, const Note& note) {
 
 }  // namespace
 
-Status LoadNote(sqlite3* db, NoteId id, Note* note) {
-  Statement header(db, "SELECT note_class FROM notes WHERE note_id = ?1");
-  int result = header.Bind(1, id).Step();
+Status LoadNote(PreparedStatements& db, NoteId id, Note* note) {
+  auto header = db.Get("SELECT note_class FROM notes WHERE note_id = ?1");
+  int result = header->Bind(1, id).Step();
   if (result == SQLITE_DONE) return kErrNoteNotFound;
   if (result != SQLITE_ROW) return StatusFromSqlite(result);
   Note loaded;
   loaded.id = id;
-  loaded.note_class = static_cast<std::uint16_t>(header.Int(0));
+  loaded.note_class = static_cast<std::uint16_t>(header->Int(0));
 
-  Statement items(db,
-                  "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 "
-                  "ORDER BY seq");
-  items.Bind(1, id);
-  while ((result = items.Step()) == SQLITE_ROW) {
+  auto items = db.Get(
+      "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 ORDER BY seq");
+  items->Bind(1, id);
+  while ((result = items->Step()) == SQLITE_ROW) {
     ItemInfo item;
-    auto name = items.Blob(0);
+    auto name = items->Blob(0);
     item.name.assign(reinterpret_cast<const char*>(name.data()), name.size());
-    item.type_code = static_cast<std::uint16_t>(items.Int(1));
-    item.flags = static_cast<std::uint16_t>(items.Int(2));
-    auto value = items.Blob(3);
+    item.type_code = static_cast<std::uint16_t>(items->Int(1));
+    item.flags = static_cast<std::uint16_t>(items->Int(2));
+    auto value = items->Blob(3);
     item.value.assign(value.begin(), value.end());
     loaded.items.push_back(std::move(item));
   }
@@ -78,8 +76,8 @@ Status LoadNote(sqlite3* db, NoteId id, Note* note) {
   return 0;
 }
 
-Status SaveNote(sqlite3* db, Note* note) {
-  WriteTransaction transaction(db);
+Status SaveNote(PreparedStatements& db, Note* note) {
+  WriteTransaction transaction(db.db());
   Status status = transaction.Begin();
   if (status != 0) return status;
 
@@ -87,47 +85,45 @@ Status SaveNote(sqlite3* db, Note* note) {
   if (id == 0) {
     status = NextNoteId(db, &id);
     if (status != 0) return status;
-    Statement insert(db, "INSERT INTO notes (note_id, note_class) VALUES (?1, ?2)");
-    int result = insert.Bind(1, id).Bind(2, note->note_class).Run();
+    int result = db.Get("INSERT INTO notes (note_id, note_class) VALUES (?1, ?2)")
+                     ->Bind(1, id)
+                     .Bind(2, note->note_class)
+                     .Run();
     if (result != SQLITE_DONE) return StatusFromSqlite(result);
   } else {
-    Statement exists(db, "SELECT 1 FROM notes WHERE note_id = ?1");
-    int result = exists.Bind(1, id).Step();
+    int result = db.Get("SELECT 1 FROM notes WHERE note_id = ?1")->Bind(1, id).Step();
     if (result == SQLITE_DONE) return kErrNoteDeleted;
     if (result != SQLITE_ROW) return StatusFromSqlite(result);
   }
 
-  Note stored = *note;
-  stored.id = id;
-  status = WriteItems(db, stored);
+  status = WriteItems(db, id, note->items);
   if (status == 0) status = transaction.Commit();
   if (status == 0) note->id = id;
   return status;
 }
 
-Status DeleteNote(sqlite3* db, NoteId id) {
-  WriteTransaction transaction(db);
+Status DeleteNote(PreparedStatements& db, NoteId id) {
+  WriteTransaction transaction(db.db());
   Status status = transaction.Begin();
   if (status != 0) return status;
-  Statement remove(db, "DELETE FROM notes WHERE note_id = ?1");
-  int result = remove.Bind(1, id).Run();
+  int result = db.Get("DELETE FROM notes WHERE note_id = ?1")->Bind(1, id).Run();
   if (result != SQLITE_DONE) return StatusFromSqlite(result);
-  if (sqlite3_changes(db) == 0) return kErrNoteNotFound;
+  if (sqlite3_changes(db.db()) == 0) return kErrNoteNotFound;
   return transaction.Commit();
 }
 
-Status ListNoteIds(sqlite3* db, std::uint16_t note_class, std::vector<NoteId>* ids) {
-  Statement list(db, "SELECT note_id FROM notes WHERE note_class = ?1 ORDER BY note_id");
-  list.Bind(1, note_class);
+Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector<NoteId>* ids) {
+  auto list = db.Get("SELECT note_id FROM notes WHERE note_class = ?1 ORDER BY note_id");
+  list->Bind(1, note_class);
   std::vector<NoteId> found;
   int result;
-  while ((result = list.Step()) == SQLITE_ROW) found.push_back(static_cast<NoteId>(list.Int(0)));
+  while ((result = list->Step()) == SQLITE_ROW) found.push_back(static_cast<NoteId>(list->Int(0)));
   if (result != SQLITE_DONE) return StatusFromSqlite(result);
   *ids = std::move(found);
   return 0;
 }
 
-Status ReadNoteTexts(sqlite3* db, std::uint16_t note_class, std::span<const std::string> names,
+Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
                      std::vector<NoteTexts>* notes) {
   // SQLite's lower() folds ASCII only, like EqualsNoCase; the exact check
   // below also rejects names with bytes the text cast would hide.
@@ -140,25 +136,25 @@ Status ReadNoteTexts(sqlite3* db, std::uint16_t note_class, std::span<const std:
   sql += names.empty() ? "NULL)" : ")";
   sql += " WHERE n.note_class = ?2 ORDER BY n.note_id, i.seq";
 
-  Statement query(db, sql);
-  query.Bind(1, kTypeText).Bind(2, note_class);
+  auto query = db.Get(sql);
+  query->Bind(1, kTypeText).Bind(2, note_class);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    query.Bind(static_cast<int>(i + 3), LowerAscii(names[i]));
+    query->Bind(static_cast<int>(i + 3), LowerAscii(names[i]));
   }
   std::vector<NoteTexts> found;
   int result;
-  while ((result = query.Step()) == SQLITE_ROW) {
-    auto id = static_cast<NoteId>(query.Int(0));
+  while ((result = query->Step()) == SQLITE_ROW) {
+    auto id = static_cast<NoteId>(query->Int(0));
     if (found.empty() || found.back().id != id) {
       found.push_back({id, std::vector<std::optional<std::string>>(names.size())});
     }
-    if (query.IsNull(1)) continue;
-    auto name_bytes = query.Blob(1);
+    if (query->IsNull(1)) continue;
+    auto name_bytes = query->Blob(1);
     std::string_view name(reinterpret_cast<const char*>(name_bytes.data()), name_bytes.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
       auto& text = found.back().texts[i];
       if (text.has_value() || !EqualsNoCase(name, names[i])) continue;
-      auto value = query.Blob(2);
+      auto value = query->Blob(2);
       auto end = std::find(value.begin(), value.end(), std::uint8_t{0});
       text.emplace(reinterpret_cast<const char*>(value.data()),
                    static_cast<std::size_t>(end - value.begin()));
@@ -167,6 +163,14 @@ Status ReadNoteTexts(sqlite3* db, std::uint16_t note_class, std::span<const std:
   if (result != SQLITE_DONE) return StatusFromSqlite(result);
   *notes = std::move(found);
   return 0;
+}
+
+NoteTexts TextsOfNote(const Note& note, std::span<const std::string> names) {
+  NoteTexts texts{note.id, std::vector<std::optional<std::string>>(names.size())};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (const ItemInfo* item = FindTextItem(note, names[i])) texts.texts[i].emplace(TextOf(*item));
+  }
+  return texts;
 }
 
 }  // namespace notes::local

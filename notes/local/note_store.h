@@ -1,6 +1,7 @@
 // Reading and writing notes in an open database file (schema in
 // database_file.h). Each write is one transaction: a note and all its items
-// are stored together or not at all.
+// are stored together or not at all. The statements are the connection's
+// prepared ones.
 #pragma once
 
 #include <cstdint>
@@ -15,19 +16,19 @@
 namespace notes::local {
 
 // Loads the note `id` with all its items; kErrNoteNotFound when absent.
-Status LoadNote(sqlite3* db, NoteId id, Note* note);
+Status LoadNote(PreparedStatements& db, NoteId id, Note* note);
 
 // Stores the note with all its items. A new note (id 0) gets the next NoteId,
 // written into note->id; kErrNoteIdsExhausted when none below 0x80000000 is
 // left. A stored note that someone deleted meanwhile is not brought back:
 // kErrNoteDeleted.
-Status SaveNote(sqlite3* db, Note* note);
+Status SaveNote(PreparedStatements& db, Note* note);
 
 // Deletes the note and its items; kErrNoteNotFound when absent.
-Status DeleteNote(sqlite3* db, NoteId id);
+Status DeleteNote(PreparedStatements& db, NoteId id);
 
 // The ids of every note of a class, ascending.
-Status ListNoteIds(sqlite3* db, std::uint16_t note_class, std::vector<NoteId>* ids);
+Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector<NoteId>* ids);
 
 // For every note of a class, in NoteId order: the text of the first text item
 // of each of `names` (case-insensitive), or nullopt when it has none. Only
@@ -36,7 +37,11 @@ struct NoteTexts {
   NoteId id = 0;
   std::vector<std::optional<std::string>> texts;  // one per name
 };
-Status ReadNoteTexts(sqlite3* db, std::uint16_t note_class, std::span<const std::string> names,
+Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
                      std::vector<NoteTexts>* notes);
+
+// The same texts of one note held in memory, as ReadNoteTexts would read them
+// once the note is stored.
+NoteTexts TextsOfNote(const Note& note, std::span<const std::string> names);
 
 }  // namespace notes::local

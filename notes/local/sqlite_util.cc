@@ -41,6 +41,14 @@ Statement::Statement(sqlite3* db, std::string_view sql) {
   error_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement, nullptr);
   statement_.reset(statement);
   if (error_ == SQLITE_OK && statement == nullptr) error_ = SQLITE_MISUSE;
+  prepare_error_ = error_;
+}
+
+void Statement::Reset() {
+  error_ = prepare_error_;
+  if (error_ != SQLITE_OK) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
 }
 
 Statement& Statement::Bind(int index, std::int64_t value) {
@@ -109,6 +117,17 @@ std::string_view Statement::Text(int column) const {
 
 bool Statement::IsNull(int column) const {
   return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+}
+
+PreparedStatements::Loan PreparedStatements::Get(std::string_view sql) {
+  auto found = statements_.find(sql);
+  if (found == statements_.end()) {
+    found = statements_.emplace(std::string(sql), nullptr).first;
+  }
+  if (found->second == nullptr || !found->second->Prepared()) {
+    found->second = std::make_unique<Statement>(db_, sql);
+  }
+  return Loan(found->second.get());
 }
 
 Status Execute(sqlite3* db, const char* sql) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "notes/notes.h"
 
@@ -39,6 +40,11 @@ class Statement {
   // Steps to the end; SQLITE_DONE or an error code.
   int Run();
 
+  // Makes the statement ready to run again, its bindings cleared; a failed
+  // Prepare stays failed.
+  void Reset();
+  bool Prepared() const { return prepare_error_ == SQLITE_OK; }
+
   std::int64_t Int(int column) const;
   std::span<const std::uint8_t> Blob(int column) const;
   std::string_view Text(int column) const;
@@ -49,7 +55,50 @@ class Statement {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
   };
   std::unique_ptr<sqlite3_stmt, Finalizer> statement_;
+  int prepare_error_ = SQLITE_OK;
   int error_ = SQLITE_OK;
+};
+
+// The statements of one connection, each prepared once and reused: parsing
+// and planning cost more than running the small statements of a note save.
+// A statement is lent out ready to bind and reset when the loan ends, so no
+// finished or abandoned query keeps a read transaction open.
+class PreparedStatements {
+ public:
+  explicit PreparedStatements(sqlite3* db) : db_(db) {}
+  PreparedStatements(const PreparedStatements&) = delete;
+  PreparedStatements& operator=(const PreparedStatements&) = delete;
+
+  class Loan {
+   public:
+    explicit Loan(Statement* statement) : statement_(statement) {}
+    ~Loan() { statement_->Reset(); }
+    Loan(const Loan&) = delete;
+    Loan& operator=(const Loan&) = delete;
+    Statement& operator*() const { return *statement_; }
+    Statement* operator->() const { return statement_; }
+
+   private:
+    Statement* statement_;
+  };
+
+  // The statement for `sql`, prepared on first use (and again after a failed
+  // prepare, which may have been a passing lock).
+  Loan Get(std::string_view sql);
+
+  sqlite3* db() const { return db_; }
+
+ private:
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+
+  sqlite3* db_;
+  std::unordered_map<std::string, std::unique_ptr<Statement>, TextHash, std::equal_to<>>
+      statements_;
 };
 
 // Runs SQL text without results (several statements allowed); a status.

@@ -36,6 +36,16 @@ bool IsSelected(const ViewDesign& design, const NoteTexts& texts) {
   return true;
 }
 
+// Orders entries against a key, case-insensitively, for bisection.
+struct KeyOrder {
+  bool operator()(const ViewEntry& entry, std::string_view key) const {
+    return CompareNoCase(entry.key, key) < 0;
+  }
+  bool operator()(std::string_view key, const ViewEntry& entry) const {
+    return CompareNoCase(key, entry.key) < 0;
+  }
+};
+
 }  // namespace
 
 Note MakeViewNote(const ViewDesign& design) {
@@ -95,9 +105,27 @@ std::vector<ViewEntry> BuildViewEntries(const ViewDesign& design,
   return entries;
 }
 
-KeyMatch FindKey(const std::vector<ViewEntry>& entries, std::string_view key, bool ignore_case) {
+std::optional<ViewEntry> DocumentEntry(const ViewDesign& design, const NoteTexts& texts) {
+  if (texts.texts.size() <= kCategory || !IsSelected(design, texts)) return std::nullopt;
+  return ViewEntry{texts.id, texts.texts[kSort].value_or("")};
+}
+
+bool EntryBefore(const ViewEntry& a, const ViewEntry& b) {
+  if (int order = CompareNoCase(a.key, b.key); order != 0) return order < 0;
+  return a.id < b.id;
+}
+
+KeyMatch FindKey(const std::vector<ViewEntry>& entries, std::string_view key, bool ignore_case,
+                 bool categorized) {
   KeyMatch match;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
+  std::size_t begin = 0;
+  std::size_t end = entries.size();
+  if (!categorized) {
+    auto range = std::equal_range(entries.begin(), entries.end(), key, KeyOrder());
+    begin = static_cast<std::size_t>(range.first - entries.begin());
+    end = static_cast<std::size_t>(range.second - entries.begin());
+  }
+  for (std::size_t i = begin; i < end; ++i) {
     if ((entries[i].id & kNoteIdCategory) != 0) continue;
     bool equal = ignore_case ? EqualsNoCase(entries[i].key, key) : entries[i].key == key;
     if (!equal) continue;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,13 +48,23 @@ struct ViewEntry {
 std::vector<ViewEntry> BuildViewEntries(const ViewDesign& design,
                                         const std::vector<NoteTexts>& documents);
 
+// In a view without categories: the entry of one document (texts as
+// ViewKeyItems names them), or nullopt when the view does not select it; and
+// the order of the entries, so that an entry can be put in its place without
+// sorting the view again.
+std::optional<ViewEntry> DocumentEntry(const ViewDesign& design, const NoteTexts& texts);
+bool EntryBefore(const ViewEntry& a, const ViewEntry& b);
+
 // The documents whose sort text equals `key`: the ordinal (1-based) of the
 // first and how many there are (count 0: none).
 struct KeyMatch {
   std::uint32_t first = 0;
   std::uint32_t count = 0;
 };
-KeyMatch FindKey(const std::vector<ViewEntry>& entries, std::string_view key, bool ignore_case);
+// A view without categories is sorted by its key, so the matches are found by
+// bisection; with categories every entry is looked at.
+KeyMatch FindKey(const std::vector<ViewEntry>& entries, std::string_view key, bool ignore_case,
+                 bool categorized);
 
 // One ReadEntries call over `total` entries from the position `index`
 // (ordinal of the current entry, 0 = before the first). Skipping 0 starts at

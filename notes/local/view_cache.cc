@@ -1,0 +1,81 @@
+#include "notes/local/view_cache.h"
+
+#include <algorithm>
+
+namespace notes::local {
+namespace {
+
+bool SameSelection(const ViewDesign& a, const ViewDesign& b) {
+  return a.select_form == b.select_form && a.select_item == b.select_item &&
+         a.sort_item == b.sort_item && a.category_item == b.category_item;
+}
+
+}  // namespace
+
+Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
+                          const std::vector<ViewEntry>** entries) {
+  std::int64_t version = 0;
+  {
+    auto pragma = db.Get("PRAGMA data_version");
+    int result = pragma->Step();
+    if (result != SQLITE_ROW) return StatusFromSqlite(result);
+    version = pragma->Int(0);
+  }
+  if (version != data_version_) {
+    views_.clear();
+    data_version_ = version;
+  }
+
+  auto found = std::find_if(views_.begin(), views_.end(), [&design](const auto& view) {
+    return SameSelection(view->design, design);
+  });
+  if (found == views_.end()) {
+    auto view = std::make_unique<CachedView>();
+    view->design = design;
+    view->key_items = ViewKeyItems(design);
+    view->categorized = !design.category_item.empty();
+    std::vector<NoteTexts> documents;
+    Status status = ReadNoteTexts(db, kNoteClassDocument, view->key_items, &documents);
+    if (status != 0) return status;
+    view->entries = BuildViewEntries(design, documents);
+    if (!view->categorized) {
+      view->key_of.reserve(view->entries.size());
+      for (const ViewEntry& entry : view->entries) view->key_of.emplace(entry.id, entry.key);
+    }
+    views_.push_back(std::move(view));
+    found = std::prev(views_.end());
+  }
+  *entries = &(*found)->entries;
+  return 0;
+}
+
+void ViewCache::Remove(CachedView& view, NoteId id) {
+  auto old_key = view.key_of.find(id);
+  if (old_key == view.key_of.end()) return;
+  const ViewEntry old_entry{id, std::move(old_key->second)};
+  view.key_of.erase(old_key);
+  auto place =
+      std::lower_bound(view.entries.begin(), view.entries.end(), old_entry, EntryBefore);
+  if (place != view.entries.end() && place->id == id) view.entries.erase(place);
+}
+
+void ViewCache::NoteSaved(const Note& note) {
+  if (note.note_class != kNoteClassDocument) return;
+  // Views with categories are read again; the others take the note in place.
+  std::erase_if(views_, [](const auto& view) { return view->categorized; });
+  for (auto& view : views_) {
+    Remove(*view, note.id);
+    std::optional<ViewEntry> entry = DocumentEntry(view->design, TextsOfNote(note, view->key_items));
+    if (!entry) continue;
+    view->key_of.emplace(entry->id, entry->key);
+    auto place = std::lower_bound(view->entries.begin(), view->entries.end(), *entry, EntryBefore);
+    view->entries.insert(place, std::move(*entry));
+  }
+}
+
+void ViewCache::NoteDeleted(NoteId id) {
+  std::erase_if(views_, [](const auto& view) { return view->categorized; });
+  for (auto& view : views_) Remove(*view, id);
+}
+
+}  // namespace notes::local

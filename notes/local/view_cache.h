@@ -1,0 +1,52 @@
+// The entries of the views of one open database, kept between reads so that
+// a lookup does not read and sort every document again.
+//
+// The cache always answers with what the database holds now. Changes made
+// through this connection are applied to it in place (NoteSaved,
+// NoteDeleted), right after they were committed. Changes committed by any
+// other connection, in this process or another, show in SQLite's
+// data_version, which is checked at every read; the cached views are then
+// read again from the database. A view with categories, whose headings
+// renumber when one category comes or goes, is read again after every
+// change.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "notes/local/note.h"
+#include "notes/local/sqlite_util.h"
+#include "notes/local/view.h"
+
+namespace notes::local {
+
+class ViewCache {
+ public:
+  // The entries of the view `design` shows over the documents of `db`. The
+  // reference stays valid until the next call on this cache.
+  Status Entries(PreparedStatements& db, const ViewDesign& design,
+                 const std::vector<ViewEntry>** entries);
+
+  // After this connection committed `note` / deleted the note `id`.
+  void NoteSaved(const Note& note);
+  void NoteDeleted(NoteId id);
+
+ private:
+  struct CachedView {
+    ViewDesign design;
+    std::vector<std::string> key_items;  // ViewKeyItems(design)
+    bool categorized = false;
+    std::vector<ViewEntry> entries;
+    std::unordered_map<NoteId, std::string> key_of;  // without categories: each entry's key
+  };
+
+  void Remove(CachedView& view, NoteId id);
+
+  std::vector<std::unique_ptr<CachedView>> views_;
+  std::int64_t data_version_ = -1;
+};
+
+}  // namespace notes::local

@@ -1,0 +1,102 @@
+// The view cache of the local runtime: a collection kept open while documents
+// come, change and go, through its own connection and through another one,
+// must always show what a fresh read of the database shows.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "notes/status_codes.h"
+#include "tests/notes_local_fixture.h"
+
+namespace notes::local {
+namespace {
+
+class ViewCacheTest : public LocalRuntimeTest {
+ protected:
+  CollectionHandle OpenView(DbHandle hDb, const char* name) {
+    NoteId view_id = 0;
+    EXPECT_EQ(FindDesignNote(hDb, name, 8, "-G40n", &view_id, 0), 0);
+    CollectionHandle hCollection = 0;
+    EXPECT_EQ(
+        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
+        0);
+    return hCollection;
+  }
+
+  static std::vector<NoteId> ReadAll(CollectionHandle hCollection) {
+    CollectionPosition position{};
+    MemHandle hBuffer = 0;
+    std::uint32_t count = 0;
+    EXPECT_EQ(ReadEntries(hCollection, &position, 1, 1, 1, 0xFFFFFFFF, 1, &hBuffer, nullptr,
+                          nullptr, &count, nullptr),
+              0);
+    if (hBuffer == 0) return {};
+    const auto* block = static_cast<const NoteId*>(LockObject(hBuffer));
+    std::vector<NoteId> ids(block, block + count);
+    FreeObject(hBuffer);
+    return ids;
+  }
+
+  // What FindByName says about a key: ordinal of the first match and count.
+  static std::pair<std::uint32_t, std::uint32_t> Find(CollectionHandle hCollection,
+                                                      const std::string& key, std::uint16_t flags) {
+    CollectionPosition position{};
+    std::uint32_t matches = 0;
+    FindByName(hCollection, key.c_str(), flags, &position, &matches);
+    return {position.index[0], matches};
+  }
+};
+
+TEST_F(ViewCacheTest, AgreesWithAFreshReadThroughEveryChange) {
+  ASSERT_EQ(Start(), 0);
+  DbHandle hDb = CreateAndOpen("busytime.nsf");
+  ASSERT_EQ(runtime_.CreateView(hDb, {"Main", "", "$Name", "$Name", ""}), 0);
+  ASSERT_EQ(runtime_.CreateView(hDb, {"Teams", "", "$Name", "$Name", "Team"}), 0);
+  DbHandle hOther = 0;  // a second connection, as another process would have
+  ASSERT_EQ(DbOpen("busytime.nsf", &hOther), 0);
+  // A connection that never writes reads the database again after every
+  // commit of another one: the reference.
+  DbHandle hReader = 0;
+  ASSERT_EQ(DbOpen("busytime.nsf", &hReader), 0);
+  const CollectionHandle kept[] = {OpenView(hDb, "Main"), OpenView(hDb, "Teams")};
+  const CollectionHandle fresh[] = {OpenView(hReader, "Main"), OpenView(hReader, "Teams")};
+
+  const std::vector<std::string> names = {"ann", "ANN", "bob", "Bob", "cy", "", "dee"};
+  const std::vector<std::string> teams = {"", "red", "Red", "blue"};
+  std::mt19937 random(7);
+  auto pick = [&random](const std::vector<std::string>& from) {
+    return from[random() % from.size()];
+  };
+  std::vector<NoteId> documents;
+  for (int step = 0; step < 150; ++step) {
+    const DbHandle hWriter = random() % 4 == 0 ? hOther : hDb;
+    const unsigned action = random() % 4;
+    if (action == 0 && !documents.empty()) {
+      const std::size_t victim = random() % documents.size();
+      ASSERT_EQ(NoteDelete(hWriter, documents[victim], 0), 0);
+      documents.erase(documents.begin() + static_cast<long>(victim));
+    } else if (action == 1 && !documents.empty()) {
+      NoteHandle hNote = 0;
+      ASSERT_EQ(NoteOpen(hWriter, documents[random() % documents.size()], 0, &hNote), 0);
+      const std::string name = pick(names);
+      ItemSetText(hNote, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
+      ASSERT_EQ(NoteUpdate(hNote, 0), 0);
+      NoteClose(hNote);
+    } else {
+      documents.push_back(AddDocument(hWriter, {{"$Name", pick(names)}, {"Team", pick(teams)}}));
+    }
+
+    for (int v = 0; v < 2; ++v) {
+      ASSERT_EQ(ReadAll(kept[v]), ReadAll(fresh[v])) << "step " << step << " view " << v;
+      for (const std::string& key : {std::string("ann"), std::string("Bob"), std::string("zz")}) {
+        for (std::uint16_t flags : {0, 2}) {
+          EXPECT_EQ(Find(kept[v], key, flags), Find(fresh[v], key, flags))
+              << "step " << step << " view " << v << " key " << key;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace notes::local
