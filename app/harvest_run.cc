@@ -3,6 +3,14 @@
 //
 // A user's busy-time document is only touched once the user's free/busy text
 // has been read: a failed download leaves the old document in place.
+//
+// Downloading ahead: with HarvestConcurrency above 1 every profile is read
+// first, and the URLs of those that can be harvested are announced to the
+// text source, which may then download them ahead. The users are still
+// harvested one after the other in profile order, every database write in
+// the same order as in the sequential run, and whatever reading a profile
+// has to say is printed at that profile's place; so the console shows the
+// same lines in the same order as the sequential run.
 #include "app/harvest_run.h"
 
 #include <cstdio>
@@ -14,6 +22,8 @@
 #include "directory/busytime_lookup.h"
 #include "directory/calendar_profiles.h"
 #include "freebusy/busytime_fill.h"
+#include "freebusy/http_url.h"
+#include "freebusy/prefetch_client.h"
 #include "notes/status_codes.h"
 
 namespace {
@@ -77,45 +87,63 @@ void PrintTextProblem(TextProblem problem, const char* profile, const char* item
   }
 }
 
-// Reads the user's address and free/busy URL from the profile note, which is
-// closed again at once. Returns false, after printing why, when the profile is
-// skipped.
-bool LoadProfile(DbHandle db_ftsearch, NoteId note_id, char* strUserName, char* strBusyTimeURL) {
-  NoteHandle config = 0;
-  const Status error = NoteOpen(db_ftsearch, note_id, 0, &config);
-  if (error != 0) {
-    ReportStatus(error);
-    std::printf("ERR -- Could not open calendar profile 0x%08X. Profile is skipped.\n",
-                static_cast<unsigned>(note_id));
-    return false;
-  }
-  const TextProblem address = ReadProfileText(config, "UserEmailAddress", strUserName);
-  const TextProblem url = ReadProfileText(config, "busytimeurl", strBusyTimeURL);
-  // The note was only read: a failed close loses nothing.
-  NoteClose(config);
-
-  if (address != TextProblem::kNone) {
-    char profile[16];
-    std::snprintf(profile, sizeof profile, "0x%08X", static_cast<unsigned>(note_id));
-    PrintTextProblem(address, profile, "UserEmailAddress");
-    return false;
-  }
-  if (url != TextProblem::kNone) {
-    const std::string profile = std::string("for ") + strUserName;
-    PrintTextProblem(url, profile.c_str(), "busytimeurl");
-    return false;
-  }
-  return true;
-}
-
-// The per-user work: read the profile, read the user's free/busy text, and
-// only then replace the user's busy-time document by a new, filled one.
-ProfileOutcome HarvestProfile(const RunDatabases& dbs, NoteId note_id, TextSource& source,
-                              Status* error) {
+// A calendar profile as read: the user's address and free/busy URL, or what
+// keeps the profile from being harvested.
+struct ProfileRead {
+  NoteId note_id = 0;
+  Status open_error = 0;  // the profile note could not be opened
+  TextProblem address = TextProblem::kNone;
+  TextProblem url = TextProblem::kNone;
   char strUserName[kMaxTextBuffer] = "";
   char strBusyTimeURL[kMaxTextBuffer] = "";
-  if (!LoadProfile(dbs.db_ftsearch, note_id, strUserName, strBusyTimeURL))
+
+  bool Usable() const {
+    return open_error == 0 && address == TextProblem::kNone && url == TextProblem::kNone;
+  }
+};
+
+// Reads the user's address and free/busy URL from the profile note, which is
+// closed again at once. Prints nothing: ReportProfileProblem does, when the
+// profile's turn comes.
+ProfileRead ReadProfile(DbHandle db_ftsearch, NoteId note_id) {
+  ProfileRead profile;
+  profile.note_id = note_id;
+  NoteHandle config = 0;
+  profile.open_error = NoteOpen(db_ftsearch, note_id, 0, &config);
+  if (profile.open_error != 0) return profile;
+  profile.address = ReadProfileText(config, "UserEmailAddress", profile.strUserName);
+  profile.url = ReadProfileText(config, "busytimeurl", profile.strBusyTimeURL);
+  // The note was only read: a failed close loses nothing.
+  NoteClose(config);
+  return profile;
+}
+
+// Prints why a profile that cannot be harvested is skipped.
+void ReportProfileProblem(const ProfileRead& read) {
+  if (read.open_error != 0) {
+    ReportStatus(read.open_error);
+    std::printf("ERR -- Could not open calendar profile 0x%08X. Profile is skipped.\n",
+                static_cast<unsigned>(read.note_id));
+  } else if (read.address != TextProblem::kNone) {
+    char profile[16];
+    std::snprintf(profile, sizeof profile, "0x%08X", static_cast<unsigned>(read.note_id));
+    PrintTextProblem(read.address, profile, "UserEmailAddress");
+  } else if (read.url != TextProblem::kNone) {
+    const std::string profile = std::string("for ") + read.strUserName;
+    PrintTextProblem(read.url, profile.c_str(), "busytimeurl");
+  }
+}
+
+// The per-user work on a profile as read: read the user's free/busy text, and
+// only then replace the user's busy-time document by a new, filled one.
+ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profile,
+                              TextSource& source, Status* error) {
+  if (!profile.Usable()) {
+    ReportProfileProblem(profile);
     return ProfileOutcome::kNext;
+  }
+  const char* strUserName = profile.strUserName;
+  const char* strBusyTimeURL = profile.strBusyTimeURL;
   std::printf("Loading Calendar Profile for %s (%s)\n", strUserName, strBusyTimeURL);
 
   std::vector<BusyPeriodText> periods;
@@ -133,7 +161,14 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, NoteId note_id, TextSourc
   }
 
   std::printf("Populating %s's busy time data\n\n", strUserName);
-  PopulateBusyTime(note_handle, strUserName, periods);
+  if (PopulateBusyTime(note_handle, strUserName, periods, error) != 1) {
+    // The store failed to write: the half-filled note is dropped unsaved and
+    // the run stops, as for a failed save, rather than go on deleting other
+    // users' documents it could not replace.
+    std::fputs("ERR -- Failed to write busytime document.\n", stdout);
+    NoteClose(note_handle);
+    return ProfileOutcome::kFailed;
+  }
 
   *error = NoteUpdate(note_handle, 0);
   if (*error != 0) {
@@ -148,9 +183,24 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, NoteId note_id, TextSourc
   return ProfileOutcome::kNext;
 }
 
-}  // namespace
+// The setting HarvestConcurrency: the default when it is not set, 0 when it
+// is not a whole number from 1 to kMaxHarvestConcurrency.
+int ReadConcurrency(std::string* strValue) {
+  char value[kMaxTextBuffer] = "";
+  if (!GetEnvString("HarvestConcurrency", value, kMaxTextBuffer + 1))
+    return kDefaultHarvestConcurrency;
+  *strValue = value;
+  if (strValue->empty() || strValue->size() > 9 ||
+      strValue->find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  const int concurrency = std::stoi(*strValue);
+  return concurrency <= kMaxHarvestConcurrency ? concurrency : 0;
+}
 
-int RunHarvest(int argc, char** argv, TextSource& source) {
+// The run. `source_for` gives the text source once the concurrency is known;
+// `read_concurrency` false keeps the sequential run without the setting.
+int Run(int argc, char** argv, bool read_concurrency,
+        const std::function<TextSource&(int concurrency)>& source_for) {
   char path_name[kMaxPathBuffer] = {};
 
   Status error = NotesInit(argc, argv);
@@ -158,6 +208,21 @@ int RunHarvest(int argc, char** argv, TextSource& source) {
     std::fputs("\n Unable to initialize Notes.\n", stdout);
     return 1;
   }
+
+  int concurrency = 1;
+  if (read_concurrency) {
+    std::string strValue;
+    concurrency = ReadConcurrency(&strValue);
+    if (concurrency == 0) {
+      std::printf("ERR -- The setting HarvestConcurrency must be a whole number from 1 to %d, "
+                  "not \"%s\".\n",
+                  kMaxHarvestConcurrency, PrintableText(strValue).c_str());
+      std::fputs(kUnsuccessful, stdout);
+      NotesTerm();
+      return -1;
+    }
+  }
+  TextSource& source = source_for(concurrency);
 
   RunDatabases dbs;
   error = DbOpen("ruvconfig.nsf", &dbs.db_ftsearch);
@@ -191,10 +256,25 @@ int RunHarvest(int argc, char** argv, TextSource& source) {
   }
   std::printf("Found %u calendar profiles\n", static_cast<unsigned>(NumConfigDocsFound));
 
+  // Downloading ahead: every profile read first, the usable URLs announced.
+  std::vector<ProfileRead> profiles_ahead;
+  if (concurrency > 1) {
+    std::vector<std::string> urls;
+    for (std::uint32_t i = 0; i < NumConfigDocsFound; ++i) {
+      if ((note_ids[i] & kNoteIdCategory) != 0) continue;
+      profiles_ahead.push_back(ReadProfile(dbs.db_ftsearch, note_ids[i]));
+      if (profiles_ahead.back().Usable()) urls.emplace_back(profiles_ahead.back().strBusyTimeURL);
+    }
+    source.Expect(std::move(urls));
+  }
+
+  std::size_t next_ahead = 0;
   for (std::uint32_t i = 0; i < NumConfigDocsFound; ++i) {
     // Category headings of the view stand for no profile.
     if ((note_ids[i] & kNoteIdCategory) != 0) continue;
-    const ProfileOutcome outcome = HarvestProfile(dbs, note_ids[i], source, &error);
+    const ProfileRead profile = concurrency > 1 ? std::move(profiles_ahead[next_ahead++])
+                                                : ReadProfile(dbs.db_ftsearch, note_ids[i]);
+    const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, &error);
     std::fflush(stdout);
     if (outcome == ProfileOutcome::kStopped) {
       std::fputs(kUnsuccessful, stdout);
@@ -215,4 +295,18 @@ int RunHarvest(int argc, char** argv, TextSource& source) {
   }
   NotesTerm();
   return 0;
+}
+
+}  // namespace
+
+int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source) {
+  std::unique_ptr<TextSource> source;
+  return Run(argc, argv, true, [&](int concurrency) -> TextSource& {
+    source = make_source(concurrency);
+    return *source;
+  });
+}
+
+int RunHarvest(int argc, char** argv, TextSource& source) {
+  return Run(argc, argv, false, [&](int) -> TextSource& { return source; });
 }

@@ -1,9 +1,9 @@
 // busytime-harvest: imports every calendar profile's published free/busy time
 // into the busy-time database of the home mail server.
 #include "app/harvest_run.h"
-#include "freebusy/http_client.h"
+#include "freebusy/prefetch_client.h"
 
 int main(int argc, char** argv) {
-  HttpClient client;
-  return RunHarvest(argc, argv, client);
+  // One download at a time for a concurrency of 1, fetched ahead above it.
+  return RunHarvest(argc, argv, [](int concurrency) { return MakeHttpSource(concurrency); });
 }

@@ -6,9 +6,17 @@
 // several (which the run cannot tell apart) nothing is deleted. A user whose
 // view cannot be used is skipped without creating anything, so the run never
 // adds a document it could not first look for.
+//
+// The search and the read of what it found are two steps. Another run saving
+// or deleting a document in between shifts the view's entries, so the entry
+// read may be another user's document: the match is only deleted once its
+// "$Name" proved to be this user's address.
 #include "directory/busytime_lookup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "app/report_status.h"
 #include "notes/status_codes.h"
@@ -63,6 +71,46 @@ int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* 
   return 1;
 }
 
+// The view's search ignores case; so does the check of the match.
+bool SameAddress(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Returns 1 when the document `id` is the user's, -1 (after saying why) when
+// it cannot be read or belongs to someone else.
+int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* error) {
+  NoteHandle document = 0;
+  *error = NoteOpen(db_handle, id, 0, &document);
+  if (*error != 0) {
+    ReportStatus(*error);
+    return -1;
+  }
+  char name[kMaxTextBuffer + 1] = "";
+  const std::uint16_t length = ItemGetText(document, "$Name", name, sizeof name);
+  // The note was only read: a failed close loses nothing.
+  NoteClose(document);
+  if (length == 0) {
+    std::printf("ERR -- Could not read the address of the busy-time document found for %s. "
+                "Nothing was deleted.\n",
+                strUserName);
+    return -1;
+  }
+  if (!SameAddress(std::string_view(name, std::min<std::size_t>(length, kMaxTextBuffer)),
+                   strUserName)) {
+    std::printf("ERR -- The busy-time document found for %s belongs to another address: the "
+                "view changed during the lookup. Nothing was deleted.\n",
+                strUserName);
+    return -1;
+  }
+  return 1;
+}
+
 void ReleaseMatches(const Matches& matches) {
   if (matches.hBuffer == 0) return;
   if (matches.ids != nullptr) UnlockObject(matches.hBuffer);
@@ -97,6 +145,11 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
 
   if (matches.MatchSize == 1 && matches.NumberReturned > 0) {
     const NoteId theone = matches.ids[matches.NumberReturned - 1];
+    if (CheckOwner(db_handle, theone, strUserName, error) != 1) {
+      ReleaseMatches(matches);
+      CloseCollection(coll_handle);
+      return -1;
+    }
     *error = NoteDelete(db_handle, theone, 0);
     if (*error != 0) {
       ReportStatus(*error);

@@ -10,7 +10,8 @@
 constexpr int kOpenBusytimeDocFatal = -2;
 
 // Returns 1 with the new note's handle in *hBusytimeDoc; -1 when the old
-// document could not be deleted or the view could not be used (the user is
+// document could not be read, was not the user's (the view changed under the
+// lookup) or could not be deleted, or the view could not be used (the user is
 // skipped, nothing was created); kOpenBusytimeDocFatal as above; otherwise the
 // error number of a failed entry read. *error receives each examined status.
 int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle db_handle,

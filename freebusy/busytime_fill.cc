@@ -39,19 +39,27 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
 }
 
 int PopulateBusyTime(NoteHandle document, const char* strUserName,
-                     const std::vector<BusyPeriodText>& periods) {
+                     const std::vector<BusyPeriodText>& periods, Status* error) {
+  // The first failed write ends the fill: a document without its address or
+  // its lists would show the user as free, so the caller must not save it.
+  *error = 0;
+  auto written = [error](Status status) {
+    *error = status;
+    return status == 0;
+  };
   TimeDate tdNow{};
   CurrentTime(&tdNow);
   for (const char* name :
        {"LastModTime", "LastModTimeExt", "MailFileReplicaID", "DetailModTime", "ProfileModTime"}) {
-    ItemSetTime(document, name, &tdNow);
+    if (!written(ItemSetTime(document, name, &tdNow))) return -1;
   }
   // "1" with its terminator: two bytes.
   for (const char* name : {"BTVersion", "BusyTimeHarvestOptOut", "OptinOutChange"}) {
-    ItemSetText(document, name, "1", 2, true);
+    if (!written(ItemSetText(document, name, "1", 2, true))) return -1;
   }
-  ItemSetText(document, "$Name", strUserName, static_cast<std::uint16_t>(std::strlen(strUserName)),
-              true);
+  if (!written(ItemSetText(document, "$Name", strUserName,
+                           static_cast<std::uint16_t>(std::strlen(strUserName)), true)))
+    return -1;
 
   IntlSettings intl_format{};
   GetIntlSettings(&intl_format, sizeof intl_format);
@@ -80,10 +88,14 @@ int PopulateBusyTime(NoteHandle document, const char* strUserName,
   WriteListHeaders(bSched_entry, bSched_entry_ext, NumEventsFound);
 
   const char allow_list[1] = {0};
-  ItemAppend(document, 0, "EventList", 9, kTypeScheduleList, bSched_entry.data(),
-             static_cast<std::uint32_t>(bSched_entry.size()));
-  ItemAppend(document, 0, "EventListExt", 12, kTypeScheduleList, bSched_entry_ext.data(),
-             static_cast<std::uint32_t>(bSched_entry_ext.size()));
-  ItemAppend(document, kItemFlagSummary, "AllowList", 9, kTypeText, allow_list, 1);
+  if (!written(ItemAppend(document, 0, "EventList", 9, kTypeScheduleList, bSched_entry.data(),
+                          static_cast<std::uint32_t>(bSched_entry.size()))))
+    return -1;
+  if (!written(ItemAppend(document, 0, "EventListExt", 12, kTypeScheduleList,
+                          bSched_entry_ext.data(),
+                          static_cast<std::uint32_t>(bSched_entry_ext.size()))))
+    return -1;
+  if (!written(ItemAppend(document, kItemFlagSummary, "AllowList", 9, kTypeText, allow_list, 1)))
+    return -1;
   return 1;
 }

@@ -19,6 +19,8 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
 // Writes the time stamps, the text items, "EventList", "EventListExt" and
 // "AllowList" into the new, empty busy-time document. At most 255 periods are
 // stored (the list header counts in one byte); a warning naming the user says
-// how many were dropped. Returns 1.
+// how many were dropped. Returns 1; -1, with the status in *error, when an
+// item could not be written: the fill stops there and the document, now
+// incomplete, must not be saved.
 int PopulateBusyTime(NoteHandle document, const char* strUserName,
-                     const std::vector<BusyPeriodText>& periods);
+                     const std::vector<BusyPeriodText>& periods, Status* error);

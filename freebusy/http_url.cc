@@ -121,7 +121,10 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
 }
 
 void CarryCredentials(FetchTarget& target, const FetchTarget& from) {
-  if (!target.user.empty() || from.user.empty() || target.origin != from.origin) return;
+  // A target with a password of its own has user information, even without a
+  // user name: joining our user name to it would send a password the server chose.
+  const bool has_own = !target.user.empty() || !target.password.empty();
+  if (has_own || from.user.empty() || target.origin != from.origin) return;
   UrlHandle hUrl(curl_url());
   if (!hUrl ||
       curl_url_set(hUrl.get(), CURLUPART_URL, target.url.c_str(), kParseFlags) != CURLUE_OK)

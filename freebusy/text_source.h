@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TextSource {
  public:
@@ -12,4 +13,11 @@ class TextSource {
   // success and -1 when no usable text was obtained, after printing its own
   // error line(s) on standard output; nothing is appended then.
   virtual int FetchUrl(std::string& freetimedata, const char* url) = 0;
+
+  // Tells the source which URLs FetchUrl will be asked for next, in that
+  // order, so that it may start downloading them ahead. FetchUrl keeps its
+  // meaning whatever was announced: it always delivers the text of the URL it
+  // is given, and prints its lines only then. A source that fetches on demand
+  // ignores the list.
+  virtual void Expect(std::vector<std::string> /*urls*/) {}
 };

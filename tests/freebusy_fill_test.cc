@@ -67,7 +67,9 @@ class FillTest : public ::testing::Test {
 
   std::string Fill(const std::vector<BusyPeriodText>& periods, const char* user = "a@x.org") {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(PopulateBusyTime(note_, user, periods), 1);
+    Status error = 1;
+    EXPECT_EQ(PopulateBusyTime(note_, user, periods, &error), 1);
+    EXPECT_EQ(error, 0);
     return testing::internal::GetCapturedStdout();
   }
 
@@ -233,7 +235,8 @@ TEST_F(FillTest, SettingsAreReadOnEveryCall) {
   NoteHandle second = 0;
   ASSERT_EQ(NoteCreate(db_, &second), 0);
   testing::internal::CaptureStdout();
-  PopulateBusyTime(second, "c@x.org", ThreePeriods());
+  Status error = 0;
+  PopulateBusyTime(second, "c@x.org", ThreePeriods(), &error);
   testing::internal::GetCapturedStdout();
   int reads = 0;
   for (const std::string& call : fake_.calls) reads += call.rfind("GetIntlSettings", 0) == 0;
@@ -257,6 +260,34 @@ TEST(ReadUserBusyTime, FailedFetchAndInvalidTextAreFailures) {
   EXPECT_TRUE(periods.empty());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Error 7 has occurred.\nERR -- Invalid iCal file format\n");
+}
+
+// A write the store refuses ends the fill at once with its status, so that
+// the run never saves a document that lacks the user's address or lists.
+TEST_F(FillTest, AFailedWriteStopsTheFillWithItsStatus) {
+  const struct {
+    const char* operation;
+    int call;
+    std::size_t items_before;  // items written before the failing one
+  } kCases[] = {{"ItemSetTime", 1, 0}, {"ItemSetText", 4, 8}, {"ItemAppend", 1, 9},
+                {"ItemAppend", 3, 11}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.operation) + " call " + std::to_string(c.call));
+    FakeGateway fake;
+    fake.databases["busytime.nsf"];
+    fake.fail.Fail(c.operation, 0x0118, c.call);
+    notes::ScopedBackend installed(fake);
+    DbHandle db = 0;
+    NoteHandle note = 0;
+    ASSERT_EQ(DbOpen("busytime.nsf", &db), 0);
+    ASSERT_EQ(NoteCreate(db, &note), 0);
+    Status error = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(PopulateBusyTime(note, "a@x.org", ThreePeriods(), &error), -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(error, 0x0118);
+    EXPECT_EQ(fake.open_notes.at(note).items.size(), c.items_before);
+  }
 }
 
 }  // namespace

@@ -128,6 +128,10 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
     expected.push_back("ItemGetText(" + note + ",UserEmailAddress,261)");
     expected.push_back("ItemGetText(" + note + ",busytimeurl,261)");
     expected.push_back("NoteClose(" + note + ")");
+    if (id == kAlice) {  // her one old document is checked to be hers before it is deleted
+      expected.push_back(std::string("NoteOpen(") + kBusytimeDb + ",0x00000020)");
+      expected.push_back(std::string("ItemGetText(") + kBusytimeDb + ",0x00000020,$Name,261)");
+    }
     expected.push_back(std::string("NoteUpdate(") + kBusytimeDb + ",new,0)");
   }
   std::vector<std::string> run_calls;
@@ -237,9 +241,16 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to update busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
-        // The first NoteClose is that of alice's profile note.
+        // A refused item write: the half-filled note is not saved.
+        StopCase{"WriteEndsTheRun",
+                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("ItemAppend", kIo); },
+                 std::string(kFound) + kAliceLoading + kAlicePopulating +
+                     "ERR -- Failed to write busytime document.\n" + kUnsuccessful,
+                 "\nfake error 279\n", {"http://fb/alice"}},
+        // The first two NoteClose calls are those of alice's profile note and
+        // of her old document, read to check its address.
         StopCase{"CloseEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteClose", kIo, 2); },
+                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteClose", kIo, 3); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to close busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},

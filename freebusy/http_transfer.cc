@@ -1,0 +1,227 @@
+// The exchanges of one free/busy download on libcurl.
+//
+// Redirects are followed here rather than by libcurl, so that every hop goes
+// through the same URL checks as the configured URL (http or https only, a
+// host, no https to http) and the count and the overall time limit span the
+// whole chain.
+//
+// Messages: a request that got no response at all (no HTTP status arrived:
+// cannot resolve, cannot connect, TLS failure, the server closed or never
+// answered) prints the historic "Error %d has occurred." with libcurl's error
+// code, then a line with the reason in words and the host. Every other failure
+// prints one line starting "ERR -- ". Messages name the host, never the user
+// information of the URL.
+#include "freebusy/http_transfer.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <string_view>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUserAgent = "WinHTTP Example/1.0";
+
+// A server that sends endless or huge headers must fail fast; real servers
+// send a few dozen lines at most.
+constexpr std::size_t kMaxHeaderLines = 100;
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+bool IsSuccess(long status) { return status >= 200 && status <= 299; }
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// One console line from its parts.
+std::string Line(std::initializer_list<std::string_view> parts) {
+  std::string strLine;
+  for (std::string_view part : parts) strLine += part;
+  strLine += '\n';
+  return strLine;
+}
+
+std::string Quoted(const std::string& host) {
+  std::string strQuoted = "\"";
+  strQuoted += PrintableText(host);
+  strQuoted += '"';
+  return strQuoted;
+}
+
+// The historic first line of a request that got no response.
+std::string NoResponseLine(int code) {
+  return Line({"Error ", std::to_string(code), " has occurred."});
+}
+
+}  // namespace
+
+bool CurlReady() {
+  static const bool bReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return bReady;
+}
+
+DownloadChain::DownloadChain(const char* url, const FetchLimits& limits) : limits_(limits) {
+  std::string strWhy;
+  if (!CheckFetchUrl(url, first_, strWhy)) {
+    End(Line({"ERR -- The free/busy URL is refused: ", strWhy}));
+    return;
+  }
+  deadline_ = Clock::now() + std::chrono::milliseconds(limits_.total_timeout_ms);
+  target_ = first_;
+  host_ = Quoted(target_.host);
+  secure_ = target_.scheme == "https";
+  pending_ = true;
+}
+
+void DownloadChain::End(std::string messages) {
+  download_.messages = std::move(messages);
+  pending_ = false;
+}
+
+void DownloadChain::FailToStart() {
+  End(NoResponseLine(CURLE_FAILED_INIT) + Line({"ERR -- The HTTP client could not be started"}));
+}
+
+// Every option is set afresh for each exchange, so nothing of one user's
+// download (credentials above all) can leak into the next.
+bool DownloadChain::Prepare(CURL* hCurl) {
+  const long remaining_ms = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count());
+  if (remaining_ms <= 0) {
+    End(Line({"ERR -- The download from ", host_, " took longer than ",
+              std::to_string(limits_.total_timeout_ms), " ms"}));
+    return false;
+  }
+
+  exchange_ = Exchange();
+  exchange_.hCurl = hCurl;
+  exchange_.max_body = limits_.max_body_bytes;
+  curl_easy_reset(hCurl);
+  curl_easy_setopt(hCurl, CURLOPT_ERRORBUFFER, exchange_.errbuf);
+  curl_easy_setopt(hCurl, CURLOPT_URL, target_.url.c_str());
+  curl_easy_setopt(hCurl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(hCurl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(hCurl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(hCurl, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(hCurl, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(hCurl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+  curl_easy_setopt(hCurl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(hCurl, CURLOPT_CONNECTTIMEOUT_MS, limits_.connect_timeout_ms);
+  curl_easy_setopt(hCurl, CURLOPT_TIMEOUT_MS, remaining_ms);
+  if (limits_.idle_timeout_s > 0) {
+    curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_TIME, limits_.idle_timeout_s);
+  }
+  // Refuses early when a Content-Length announces too much; the body
+  // callback enforces the cap for bodies without one.
+  curl_easy_setopt(hCurl, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(limits_.max_body_bytes));
+  curl_easy_setopt(hCurl, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(hCurl, CURLOPT_WRITEDATA, &exchange_);
+  curl_easy_setopt(hCurl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(hCurl, CURLOPT_HEADERDATA, &exchange_);
+  return true;
+}
+
+// Returning less than was given makes libcurl end the transfer with an error.
+std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t count,
+                                  void* context) {
+  Exchange& exchange = *static_cast<Exchange*>(context);
+  std::size_t length = size * count;
+  exchange.body_seen += length;
+  if (exchange.body_seen > exchange.max_body) {
+    exchange.abort = Abort::kTooLarge;
+    return 0;
+  }
+  long status = 0;
+  curl_easy_getinfo(exchange.hCurl, CURLINFO_RESPONSE_CODE, &status);
+  if (!IsSuccess(status)) return length;  // a redirect's or an error page's body is not kept
+  // A free/busy text never holds a zero byte; a body that does is not text,
+  // wherever the network happened to split it.
+  if (std::memchr(data, 0, length) != nullptr) {
+    exchange.abort = Abort::kZeroByte;
+    return 0;
+  }
+  exchange.body.append(data, length);
+  return length;
+}
+
+std::size_t DownloadChain::OnHeader(char* /*data*/, std::size_t size, std::size_t count,
+                                    void* context) {
+  Exchange& exchange = *static_cast<Exchange*>(context);
+  std::size_t length = size * count;
+  exchange.header_bytes += length;
+  if (++exchange.header_lines > kMaxHeaderLines || exchange.header_bytes > kMaxHeaderBytes) {
+    exchange.abort = Abort::kHeaders;
+    return 0;
+  }
+  return length;
+}
+
+std::string DownloadChain::Reason(CURLcode code) const {
+  std::string strReason = exchange_.errbuf[0] != '\0' ? exchange_.errbuf : curl_easy_strerror(code);
+  while (!strReason.empty() && (strReason.back() == '\n' || strReason.back() == '\r'))
+    strReason.pop_back();
+  return PrintableText(strReason);
+}
+
+// The message lines of an exchange that failed, or "" when it brought a 2xx
+// answer or a redirect.
+std::string DownloadChain::FailureOf(CURLcode code, long status) const {
+  if (exchange_.abort == Abort::kHeaders)
+    return Line({"ERR -- The server at ", host_, " sent more than ",
+                 std::to_string(kMaxHeaderLines), " header lines or ",
+                 std::to_string(kMaxHeaderBytes / 1024), " KiB of headers"});
+  if (code != CURLE_OK && status == 0)
+    return NoResponseLine(code) + Line({"ERR -- No response from ", host_, ": ", Reason(code)});
+  if (!IsSuccess(status) && !IsRedirect(status))
+    return Line(
+        {"ERR -- The server at ", host_, " answered with HTTP status ", std::to_string(status)});
+  if (exchange_.abort == Abort::kTooLarge || code == CURLE_FILESIZE_EXCEEDED)
+    return Line({"ERR -- The download from ", host_, " is larger than ",
+                 std::to_string(limits_.max_body_bytes), " bytes"});
+  if (exchange_.abort == Abort::kZeroByte)
+    return Line({"ERR -- The download from ", host_,
+                 " contains a zero byte, so it is not a free/busy text"});
+  if (code != CURLE_OK)
+    return Line({"ERR -- The download from ", host_, " failed: ", Reason(code)});
+  return "";
+}
+
+void DownloadChain::Complete(CURL* hCurl, CURLcode code) {
+  long status = 0;
+  curl_easy_getinfo(hCurl, CURLINFO_RESPONSE_CODE, &status);
+  std::string messages = FailureOf(code, status);
+  if (!messages.empty()) return End(std::move(messages));
+  if (IsSuccess(status)) {
+    download_.result = 1;
+    download_.body = std::move(exchange_.body);
+    return End("");
+  }
+
+  // A redirect; libcurl has resolved its Location against the current URL.
+  char* pszLocation = nullptr;
+  curl_easy_getinfo(hCurl, CURLINFO_REDIRECT_URL, &pszLocation);
+  FetchTarget next;
+  std::string strWhy;
+  if (pszLocation == nullptr)
+    return End(Line({"ERR -- The server at ", host_, " answered with HTTP status ",
+                     std::to_string(status), " and no usable Location"}));
+  if (redirects_ == limits_.max_redirects)
+    return End(Line({"ERR -- Gave up at ", host_, " after ",
+                     std::to_string(limits_.max_redirects), " redirects"}));
+  if (!CheckFetchUrl(pszLocation, next, strWhy))
+    return End(Line({"ERR -- The server at ", host_, " redirected to a refused URL: ", strWhy}));
+  // Once the chain is on TLS it stays there: a step down to plain http would
+  // hand the text to anyone on the path.
+  if (secure_ && next.scheme != "https")
+    return End(Line(
+        {"ERR -- The server at ", host_, " redirected from https to http, which is refused"}));
+  CarryCredentials(next, first_);
+  secure_ = secure_ || next.scheme == "https";
+  target_ = std::move(next);
+  host_ = Quoted(target_.host);
+  ++redirects_;
+}

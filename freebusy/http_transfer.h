@@ -1,0 +1,83 @@
+// One free/busy download as a chain of HTTP exchanges: the configured URL,
+// then each redirect. Shared by the one-at-a-time client (http_client.cc) and
+// the fetch-ahead client (prefetch_client.cc), so both apply the very same
+// URL checks, limits, redirect rules and messages.
+//
+// A chain never runs a transfer itself: it sets up a libcurl easy handle for
+// its next exchange and reads the handle's result once the transfer ended,
+// and the caller runs the transfer in between, with curl_easy_perform or in a
+// multi handle. The chain holds the libcurl callbacks' state, so it must stay
+// where it is while a transfer runs. Internal to freebusy/.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "freebusy/http_client.h"
+#include "freebusy/http_url.h"
+
+// libcurl's process-wide set-up, run once before the first handle; false
+// when it failed.
+bool CurlReady();
+
+class DownloadChain {
+ public:
+  // Checks `url` and starts the clock of the overall limit. A refused URL
+  // ends the chain at once with its message.
+  DownloadChain(const char* url, const FetchLimits& limits);
+  DownloadChain(const DownloadChain&) = delete;
+  DownloadChain& operator=(const DownloadChain&) = delete;
+
+  // True while an exchange is still to be made.
+  bool Pending() const { return pending_; }
+
+  // Sets up `hCurl` (reset first) for the next exchange. False when the
+  // overall limit is used up; the chain has then ended with its message.
+  bool Prepare(CURL* hCurl);
+
+  // Reads the outcome of the exchange that `hCurl` ended with `code`: either
+  // the chain ends (a whole 2xx body, or a failure with its message) or the
+  // redirect becomes the next exchange.
+  void Complete(CURL* hCurl, CURLcode code);
+
+  // Ends the chain as a download whose transfer could not be started.
+  void FailToStart();
+
+  // The outcome, once the chain has ended.
+  Download Take() { return std::move(download_); }
+
+ private:
+  enum class Abort { kNone, kTooLarge, kZeroByte, kHeaders };
+
+  // The state of one request and response, shared with libcurl's callbacks.
+  struct Exchange {
+    CURL* hCurl = nullptr;
+    std::size_t max_body = 0;
+    std::string body;           // the body of a 2xx response
+    std::size_t body_seen = 0;  // every body byte received, kept or not
+    std::size_t header_lines = 0;
+    std::size_t header_bytes = 0;
+    Abort abort = Abort::kNone;
+    char errbuf[CURL_ERROR_SIZE] = {};
+  };
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context);
+  std::string FailureOf(CURLcode code, long status) const;
+  std::string Reason(CURLcode code) const;
+  void End(std::string messages);
+
+  FetchLimits limits_;
+  std::chrono::steady_clock::time_point deadline_;
+  FetchTarget first_;
+  FetchTarget target_;
+  std::string host_;  // the current target's host, quoted and printable
+  bool secure_ = false;
+  long redirects_ = 0;
+  bool pending_ = false;
+  Exchange exchange_;
+  Download download_;
+};

@@ -1,0 +1,146 @@
+// The fetch-ahead client against a loopback server: every download gives
+// what the one-at-a-time client gives, and only as many are held as allowed.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "freebusy/http_client.h"
+#include "freebusy/prefetch_client.h"
+#include "tests/support/http_test_server.h"
+
+namespace {
+
+FetchLimits TestLimits() {
+  FetchLimits limits;
+  limits.connect_timeout_ms = 2'000;
+  limits.idle_timeout_s = 1;
+  limits.total_timeout_ms = 1'500;
+  limits.max_body_bytes = 1'000;
+  return limits;
+}
+
+HttpReply Reply(int status, std::string body = "") {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  return reply;
+}
+
+HttpReply Redirect(std::string location) {
+  HttpReply reply = Reply(302);
+  reply.headers.emplace_back("Location", std::move(location));
+  return reply;
+}
+
+// libcurl writes how long a failed connect took into its reason; that number
+// differs from one attempt to the next, whoever makes it.
+std::string WithoutElapsed(const std::string& messages) {
+  return std::regex_replace(messages, std::regex("after [0-9]+ ms"), "after # ms");
+}
+
+class PrefetchClientTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("no_proxy", "127.0.0.1", 1);
+    setenv("NO_PROXY", "127.0.0.1", 1);
+  }
+  void SetUp() override { ASSERT_TRUE(server_.ok()); }
+
+  HttpTestServer server_;
+};
+
+TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
+  HttpReply closed = Reply(200, std::string(200, 'c'));
+  closed.close_after = 50;
+  HttpReply chunked = Reply(200, "BEGIN:VCALENDAR\r\nFREEBUSY:x\r\nEND:VCALENDAR\r\n");
+  chunked.chunked = true;
+  chunked.chunk_sizes = {3, 1, 7};
+  HttpReply slow = Reply(200, "slow but whole");
+  slow.delay = Milliseconds(150);
+  HttpReply endless;
+  endless.endless_headers = true;
+  server_.Reply("/good", Reply(200, "FREEBUSY:20250101T000000Z/PT1H"));
+  server_.Reply("/chunked", chunked);
+  server_.Reply("/slow", slow);
+  server_.Reply("/gone", Reply(404, "no such calendar"));
+  server_.Reply("/broken", Reply(500));
+  server_.Reply("/closed", closed);
+  server_.Reply("/big", Reply(200, std::string(1'500, 'b')));
+  server_.Reply("/zero", Reply(200, std::string("A\0B", 3)));
+  server_.Reply("/endless", endless);
+  server_.Reply("/hop", Redirect("/good"));
+  server_.Reply("/to-ftp", Redirect("ftp://127.0.0.1/x"));
+  for (int i = 0; i < 11; ++i)
+    server_.Reply("/r" + std::to_string(i), Redirect("/r" + std::to_string(i + 1)));
+  server_.Reply("/r11", Reply(200, "after ten hops"));
+
+  HttpTestServer refusing;  // stopped at once: its port refuses connections
+  const std::string refused = refusing.Url("/fb");
+  refusing.Stop();
+
+  std::vector<std::string> urls;
+  for (const char* path : {"/slow", "/good", "/gone", "/chunked", "/broken", "/closed", "/big",
+                           "/zero", "/endless", "/hop", "/to-ftp", "/r1", "/r0", "/good"})
+    urls.push_back(server_.Url(path));
+  urls.push_back(refused);
+  urls.push_back("ftp://127.0.0.1/refused-scheme");
+  urls.push_back("");
+
+  HttpClient one_at_a_time(TestLimits());
+  PrefetchClient ahead(4, TestLimits());
+  ahead.Expect(urls);
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    Download expected = one_at_a_time.Get(url.c_str());
+    Download got = ahead.Get(url.c_str());
+    EXPECT_EQ(got.result, expected.result);
+    EXPECT_EQ(got.body, expected.body);
+    EXPECT_EQ(WithoutElapsed(got.messages), WithoutElapsed(expected.messages));
+  }
+}
+
+TEST_F(PrefetchClientTest, HoldsAtMostItsWindowAndReusesConnections) {
+  HttpReply slow = Reply(200, "text");
+  slow.delay = Milliseconds(60);
+  server_.Reply("/fb", slow);
+  std::vector<std::string> urls;
+  for (int i = 0; i < 12; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+
+  PrefetchClient ahead(3, TestLimits());
+  ahead.Expect(urls);
+  EXPECT_EQ(ahead.Get(urls[0].c_str()).body, "text");
+  // Started so far: the first and at most two behind it.
+  EXPECT_LE(server_.Requests().size(), 3u);
+  for (std::size_t i = 1; i < urls.size(); ++i) EXPECT_EQ(ahead.Get(urls[i].c_str()).result, 1);
+  EXPECT_EQ(server_.Requests().size(), urls.size());
+  EXPECT_GE(server_.Connections(), 2);  // they did run side by side
+  EXPECT_LE(server_.Connections(), 3);
+}
+
+TEST_F(PrefetchClientTest, PrintsOnlyWhatIsAskedForEvenOutOfTheAnnouncedOrder) {
+  server_.Reply("/a", Reply(404));
+  server_.Reply("/b", Reply(200, "B"));
+  server_.Reply("/c", Reply(200, "C"));
+  server_.Reply("/x", Reply(200, "X"));
+  PrefetchClient ahead(8, TestLimits());
+  ahead.Expect({server_.Url("/a"), server_.Url("/b"), server_.Url("/c")});
+
+  std::string text;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ahead.FetchUrl(text, server_.Url("/b").c_str()), 1);  // /a passed over, unprinted
+  EXPECT_EQ(ahead.FetchUrl(text, server_.Url("/x").c_str()), 1);  // never announced
+  EXPECT_EQ(ahead.FetchUrl(text, server_.Url("/c").c_str()), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(text, "BXC");
+
+  // Asked for after all, /a is fetched again and its line printed then.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ahead.FetchUrl(text, server_.Url("/a").c_str()), -1);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("answered with HTTP status 404"),
+            std::string::npos);
+}
+
+}  // namespace

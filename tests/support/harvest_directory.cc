@@ -1,0 +1,115 @@
+#include "tests/support/harvest_directory.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace test_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::chrono::milliseconds kToolLimit = std::chrono::minutes(1);
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+int EntryCount(const std::string& field) { return field == "-" ? -1 : std::stoi(field); }
+
+std::size_t CountOf(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+}  // namespace
+
+HarvestDirectory::HarvestDirectory(std::string binary_dir, const std::string& prefix)
+    : binary_dir_(std::move(binary_dir)) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "_XXXXXX")).string();
+  if (mkdtemp(pattern.data()) == nullptr) return;
+  root_ = pattern;
+  data_ = root_ / "data";
+  fs::create_directory(data_);
+}
+
+HarvestDirectory::~HarvestDirectory() {
+  if (root_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+ChildOutcome HarvestDirectory::Init() const {
+  return RunTimedChild(binary_dir_ + "/nsfutil", {"init", data_.string()}, root_, kToolLimit);
+}
+
+ChildOutcome HarvestDirectory::Nsfutil(std::vector<std::string> args) const {
+  args.insert(args.begin(), {"--ini", Ini().string()});
+  return RunTimedChild(binary_dir_ + "/nsfutil", args, root_, kToolLimit);
+}
+
+ChildOutcome HarvestDirectory::ImportProfiles(
+    const std::vector<std::pair<std::string, std::string>>& profiles) const {
+  const fs::path csv = root_ / "profiles.csv";
+  {
+    std::ofstream out(csv, std::ios::binary);
+    for (const auto& [address, url] : profiles) out << address << ',' << url << '\n';
+  }
+  return Nsfutil({"profile", "import", csv.string()});
+}
+
+ChildOutcome HarvestDirectory::Harvest(std::chrono::milliseconds limit) const {
+  return RunTimedChild(HarvestProgram(), HarvestArguments(), root_, limit);
+}
+
+std::vector<BusytimeRow> HarvestDirectory::ListBusytime(std::string* error) const {
+  const ChildOutcome listed = Nsfutil({"busytime", "list"});
+  if (!listed.Exited(0)) {
+    *error = "nsfutil busytime list: " + Describe(listed);
+    return {};
+  }
+  std::vector<BusytimeRow> rows;
+  std::istringstream lines(listed.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> fields = SplitTabs(line);
+    if (fields.size() != 5 || fields[0].rfind("0x", 0) != 0) {
+      *error = "nsfutil busytime list printed an unexpected line: " + line;
+      return {};
+    }
+    BusytimeRow row;
+    row.note_id = static_cast<std::uint32_t>(std::stoul(fields[0].substr(2), nullptr, 16));
+    row.name = fields[1];
+    row.entries = EntryCount(fields[2]);
+    row.entries_ext = EntryCount(fields[3]);
+    row.last_modified = fields[4];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::map<std::string, std::vector<BusytimeRow>> HarvestDirectory::BusytimeByUser(
+    std::string* error) const {
+  std::map<std::string, std::vector<BusytimeRow>> by_user;
+  for (BusytimeRow& row : ListBusytime(error)) by_user[row.name].push_back(std::move(row));
+  return by_user;
+}
+
+std::pair<int, int> HarvestDirectory::CountConsistent() const {
+  const ChildOutcome shown = Nsfutil({"busytime", "show", "--json"});
+  if (!shown.Exited(0)) return {-1, -1};
+  return {static_cast<int>(CountOf(shown.out, "\"consistent\": true")),
+          static_cast<int>(CountOf(shown.out, "\"consistent\": false"))};
+}
+
+}  // namespace test_support
