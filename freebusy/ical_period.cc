@@ -99,7 +99,9 @@ bool ParseDateTime(std::string_view text, CivilTime& time, bool& bUtc) {
       !ReadDigits(text, 11, 2, time.minute) || !ReadDigits(text, 13, 2, time.second)) {
     return false;
   }
-  return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
+  // There is no year 0, and the runtime's time conversion refuses it: a period
+  // there would be stored as an entry with no time at all.
+  return time.year >= 1 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
          time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
          time.second <= 59;
 }

@@ -3,8 +3,11 @@
 # Runs as root (or through sudo when it is available).
 set -euo pipefail
 
+# clang and libclang-rt-14-dev (its libFuzzer and sanitizer runtimes) build
+# the fuzz targets.
 packages=(build-essential cmake pkg-config libsqlite3-dev libcurl4-openssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
+          libgtest-dev libgmock-dev libbenchmark-dev ca-certificates
+          clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -105,7 +105,7 @@ TEST(FreeBusyReaderTest, AddsDurationsWithCalendarArithmetic) {
       {"19000228T120000Z", "P1D", "1900-03-01 12:00:00 GMT"},
       {"20000228T120000Z", "P1D", "2000-02-29 12:00:00 GMT"},
       {"20080101T000000Z", "P366D", "2009-01-01 00:00:00 GMT"},
-      {"00000101T000000Z", "PT1S", "0000-01-01 00:00:01 GMT"},
+      {"00010101T000000Z", "PT1S", "0001-01-01 00:00:01 GMT"},
       {"99991231T235958Z", "PT1S", "9999-12-31 23:59:59 GMT"},
   };
   for (const auto& c : kCases) {
@@ -121,6 +121,7 @@ TEST(FreeBusyReaderTest, AddsDurationsWithCalendarArithmetic) {
 TEST(FreeBusyReaderTest, SkipsMalformedPeriodsAndKeepsTheRest) {
   const char* kBad[] = {
       "20071302T080000Z/20071302T090000Z",
+      "00000101T080000Z/PT1H",
       "20070132T080000Z/PT1H",
       "20070230T080000Z/PT1H",
       "20070229T080000Z/PT1H",
