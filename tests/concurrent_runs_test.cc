@@ -31,16 +31,16 @@
 #include "notes/local/local_runtime.h"
 #include "notes/notes.h"
 #include "notes/status_codes.h"
-#include "tests/support/child_process.h"
 #include "tests/support/fake_gateway.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/table_text_source.h"
+#include "tests/support/timed_child.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using test_support::ChildProcess;
-using test_support::ChildResult;
+using test_support::ChildOutcome;
+using test_support::TimedChild;
 
 const std::string kHarvest = HARVEST_BINARY_DIR "/busytime-harvest";
 const std::string kNsfutil = HARVEST_BINARY_DIR "/nsfutil";
@@ -106,7 +106,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // A process's output is defined: known lines on standard output, only the
 // runtime's status texts on standard error (so no sanitizer report either).
-void ExpectDefinedOutput(const ChildResult& run, const std::string& name) {
+void ExpectDefinedOutput(const ChildOutcome& run, const std::string& name) {
   static const std::set<std::string> status_texts = [] {
     std::set<std::string> texts;
     for (int number = 1; number < 0x4000; ++number) {
@@ -115,7 +115,8 @@ void ExpectDefinedOutput(const ChildResult& run, const std::string& name) {
     }
     return texts;
   }();
-  ASSERT_TRUE(run.exited) << name << " ended by signal " << run.signal << "\n" << run.err;
+  ASSERT_TRUE(run.started && run.signal == 0 && !run.timed_out)
+      << name << " " << test_support::Describe(run);
   EXPECT_TRUE(run.exit_code == 0 || run.exit_code == 1 || run.exit_code == 255)
       << name << " exit " << run.exit_code;
   for (const std::string& line : Lines(run.out))
@@ -170,17 +171,17 @@ class ConcurrentRunsTest : public ::testing::Test {
     return reply;
   }
 
-  ChildResult Tool(const fs::path& ini, std::vector<std::string> args) {
+  ChildOutcome Tool(const fs::path& ini, std::vector<std::string> args) {
     args.insert(args.begin(), {"--ini", ini.string()});
-    return test_support::RunChild(kNsfutil, args, root_, "nsfutil");
+    return test_support::RunTimedChild(kNsfutil, args, root_);
   }
 
   // A data directory whose busy-time database holds DocumentsBefore(i)
   // complete documents for every user i, and settings with a short lock wait.
   void PrepareTemplate() {
     const fs::path ini = template_ / "notes.ini";
-    ChildResult init = test_support::RunChild(
-        kNsfutil, {"init", template_.string(), "--mail-server", "Mail1"}, root_, "init");
+    ChildOutcome init = test_support::RunTimedChild(
+        kNsfutil, {"init", template_.string(), "--mail-server", "Mail1"}, root_);
     ASSERT_EQ(init.exit_code, 0) << init.err;
     std::ofstream(ini, std::ios::app) << "LockTimeout=2000\n";
 
@@ -188,10 +189,10 @@ class ConcurrentRunsTest : public ::testing::Test {
     for (int user = 0; user < kUsers; ++user)
       csv << Address(user) << "," << server_->Url("/fb/" + std::to_string(user)) << "\n";
     csv.close();
-    ChildResult imported = Tool(ini, {"profile", "import", (root_ / "profiles.csv").string()});
+    ChildOutcome imported = Tool(ini, {"profile", "import", (root_ / "profiles.csv").string()});
     ASSERT_EQ(imported.exit_code, 0) << imported.err;
 
-    ChildResult first = Harvest(template_);
+    ChildOutcome first = Harvest(template_);
     ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
     for (int user = 0; user < kUsers; ++user) {
       for (int extra = 1; extra < DocumentsBefore(user); ++extra) {
@@ -199,7 +200,7 @@ class ConcurrentRunsTest : public ::testing::Test {
       }
     }
     for (int user = kUsers; user < kProfiles; ++user) {
-      ChildResult added = Tool(ini, {"profile", "add", Address(user),
+      ChildOutcome added = Tool(ini, {"profile", "add", Address(user),
                                      server_->Url("/fb/" + std::to_string(user))});
       ASSERT_EQ(added.exit_code, 0) << added.err;
     }
@@ -208,9 +209,9 @@ class ConcurrentRunsTest : public ::testing::Test {
       ASSERT_EQ(Count(documents, user), DocumentsBefore(user)) << Address(user);
   }
 
-  ChildResult Harvest(const fs::path& directory) {
-    return test_support::RunChild(kHarvest, {"=" + (directory / "notes.ini").string()}, root_,
-                                  "harvest");
+  ChildOutcome Harvest(const fs::path& directory) {
+    return test_support::RunTimedChild(kHarvest, {"=" + (directory / "notes.ini").string()},
+                                       root_);
   }
 
   // Writes one more busy-time document for `user`, with empty entry lists,
@@ -244,7 +245,7 @@ class ConcurrentRunsTest : public ::testing::Test {
   // The busy-time documents by "$Name", from the admin tool's listing.
   std::map<std::string, std::vector<Document>> DocumentsIn(const fs::path& directory) {
     std::map<std::string, std::vector<Document>> documents;
-    const ChildResult list = Tool(directory / "notes.ini", {"busytime", "list"});
+    const ChildOutcome list = Tool(directory / "notes.ini", {"busytime", "list"});
     EXPECT_EQ(list.exit_code, 0) << list.err;
     for (const std::string& line : Lines(list.out)) {
       std::istringstream fields(line);
@@ -287,17 +288,16 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
   for (int pair = 0; pair < kPairs; ++pair) {
     CopyTemplate();
     const std::string ini_argument = "=" + (data_ / "notes.ini").string();
-    const ChildProcess a = test_support::StartChild(kHarvest, {ini_argument}, root_ / "a.out",
-                                                    root_ / "a.err");
-    const ChildProcess b = test_support::StartChild(kHarvest, {ini_argument}, root_ / "b.out",
-                                                    root_ / "b.err");
-    const ChildResult run_a = test_support::WaitChild(a);
-    const ChildResult run_b = test_support::WaitChild(b);
+    TimedChild a, b;
+    ASSERT_TRUE(a.Start(kHarvest, {ini_argument}, root_, "a"));
+    ASSERT_TRUE(b.Start(kHarvest, {ini_argument}, root_, "b"));
+    const ChildOutcome run_a = a.Wait();
+    const ChildOutcome run_b = b.Wait();
     const std::string where = "pair " + std::to_string(pair);
     ExpectDefinedOutput(run_a, where + " run A");
     ExpectDefinedOutput(run_b, where + " run B");
     ++exit_codes["A=" + std::to_string(run_a.exit_code) + " B=" + std::to_string(run_b.exit_code)];
-    for (const ChildResult* run : {&run_a, &run_b}) {
+    for (const ChildOutcome* run : {&run_a, &run_b}) {
       for (const std::string& line : Lines(run->out)) {
         skipped += line.rfind("Failed on populating ", 0) == 0;
         view_changed += line.rfind("ERR -- The busy-time document found for ", 0) == 0;
@@ -306,7 +306,7 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
       stopped += run->exit_code == 255;
     }
 
-    const ChildResult check = Tool(data_ / "notes.ini", {"check"});
+    const ChildOutcome check = Tool(data_ / "notes.ini", {"check"});
     EXPECT_EQ(check.exit_code, 0) << where << "\n" << check.out << check.err;
 
     // Every document is complete and belongs to a user with a profile; no
@@ -337,7 +337,7 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
 
     // One more run on its own: one document stays one; several stay and get
     // one more beside them.
-    const ChildResult rerun = test_support::RunChild(kHarvest, {ini_argument}, root_, "rerun");
+    const ChildOutcome rerun = test_support::RunTimedChild(kHarvest, {ini_argument}, root_);
     ExpectDefinedOutput(rerun, where + " rerun");
     EXPECT_EQ(rerun.exit_code, 0) << rerun.out;
     const std::map<std::string, std::vector<Document>> after_rerun = DocumentsIn(data_);
