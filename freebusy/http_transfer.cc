@@ -13,8 +13,10 @@
 // information of the URL.
 #include "freebusy/http_transfer.h"
 
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -27,6 +29,28 @@ constexpr const char* kUserAgent = "WinHTTP Example/1.0";
 // send a few dozen lines at most.
 constexpr std::size_t kMaxHeaderLines = 100;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+// libcurl keeps a header line in a buffer of its own until the line ends and
+// gives up on a line longer than 100 KiB, with "out of memory" (newer
+// versions: "too large"); OnHeader never sees that line.
+bool IsOversizedHeaderLine(CURLcode code) {
+#if LIBCURL_VERSION_NUM >= 0x080600
+  if (code == CURLE_TOO_LARGE) return true;
+#endif
+  return code == CURLE_OUT_OF_MEMORY;
+}
+
+// The value of header `name` when `line` is that header, else nullopt.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const std::size_t first = value.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return std::string_view();
+  return value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
+}
 
 bool IsSuccess(long status) { return status >= 200 && status <= 299; }
 
@@ -148,7 +172,7 @@ std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t coun
   return length;
 }
 
-std::size_t DownloadChain::OnHeader(char* /*data*/, std::size_t size, std::size_t count,
+std::size_t DownloadChain::OnHeader(char* data, std::size_t size, std::size_t count,
                                     void* context) {
   Exchange& exchange = *static_cast<Exchange*>(context);
   std::size_t length = size * count;
@@ -157,6 +181,12 @@ std::size_t DownloadChain::OnHeader(char* /*data*/, std::size_t size, std::size_
     exchange.abort = Abort::kHeaders;
     return 0;
   }
+  const std::string_view line(data, length);
+  if (line == "\r\n" || line == "\n") exchange.headers_ended = true;
+  // Kept only to name it when the body turns out not to be text: no
+  // compression is asked for, so a server that compresses anyway sends bytes.
+  if (std::optional<std::string_view> value = HeaderValue(line, "content-encoding"))
+    exchange.content_encoding = PrintableText(value->substr(0, 40));
   return length;
 }
 
@@ -170,7 +200,8 @@ std::string DownloadChain::Reason(CURLcode code) const {
 // The message lines of an exchange that failed, or "" when it brought a 2xx
 // answer or a redirect.
 std::string DownloadChain::FailureOf(CURLcode code, long status) const {
-  if (exchange_.abort == Abort::kHeaders)
+  if (exchange_.abort == Abort::kHeaders ||
+      (!exchange_.headers_ended && IsOversizedHeaderLine(code)))
     return Line({"ERR -- The server at ", host_, " sent more than ",
                  std::to_string(kMaxHeaderLines), " header lines or ",
                  std::to_string(kMaxHeaderBytes / 1024), " KiB of headers"});
@@ -182,6 +213,10 @@ std::string DownloadChain::FailureOf(CURLcode code, long status) const {
   if (exchange_.abort == Abort::kTooLarge || code == CURLE_FILESIZE_EXCEEDED)
     return Line({"ERR -- The download from ", host_, " is larger than ",
                  std::to_string(limits_.max_body_bytes), " bytes"});
+  if (exchange_.abort == Abort::kZeroByte && !exchange_.content_encoding.empty() &&
+      exchange_.content_encoding != "identity")
+    return Line({"ERR -- The download from ", host_, " is compressed (Content-Encoding: ",
+                 exchange_.content_encoding, "), so it is not a free/busy text"});
   if (exchange_.abort == Abort::kZeroByte)
     return Line({"ERR -- The download from ", host_,
                  " contains a zero byte, so it is not a free/busy text"});

@@ -60,6 +60,8 @@ class DownloadChain {
     std::size_t body_seen = 0;  // every body byte received, kept or not
     std::size_t header_lines = 0;
     std::size_t header_bytes = 0;
+    bool headers_ended = false;    // the blank line after the headers arrived
+    std::string content_encoding;  // as the server named it, printable and cut short
     Abort abort = Abort::kNone;
     char errbuf[CURL_ERROR_SIZE] = {};
   };

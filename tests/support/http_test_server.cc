@@ -282,6 +282,15 @@ bool HttpTestServer::SendReply(int fd, const HttpReply& reply) {
     return false;
   }
   if (reply.delay.count() > 0 && !Pause(reply.delay)) return false;
+  if (reply.raw) {
+    if (reply.trickle.count() > 0) {
+      for (char byte : *reply.raw)
+        if (!Pause(reply.trickle) || !SendAll(fd, std::string_view(&byte, 1))) return false;
+    } else {
+      SendAll(fd, *reply.raw);
+    }
+    return false;
+  }
 
   std::string head =
       "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonPhrase(reply.status) + "\r\n";
@@ -310,7 +319,11 @@ bool HttpTestServer::SendReply(int fd, const HttpReply& reply) {
   }
 
   if (reply.trickle.count() > 0) {
-    if (!SendAll(fd, head)) return false;
+    if (reply.trickle_head) {
+      pieces.insert(pieces.begin(), head);
+    } else if (!SendAll(fd, head)) {
+      return false;
+    }
     for (const std::string& piece : pieces)
       for (char byte : piece)
         if (!Pause(reply.trickle) || !SendAll(fd, std::string_view(&byte, 1))) return false;

@@ -3,7 +3,8 @@
 // its own, keeps connections alive, and answers every request with a reply
 // the test scripted for its path (or a handler's reply). Faults are plain
 // data on the reply: latency, trickling, chunking, a connection closed
-// half-way, a server that never answers or never ends its headers.
+// half-way, a server that never answers or never ends its headers, and raw
+// bytes that are no HTTP at all.
 //
 // Every wait polls a stop signal, so Stop() (and the destructor) returns
 // quickly even while clients stall. The server records the requests it saw.
@@ -42,6 +43,10 @@ struct HttpReply {
   std::optional<std::size_t> close_after;  // close after this many bytes of the encoded body
   bool never_answer = false;               // read the request, then wait without a word
   bool endless_headers = false;            // header lines without end
+  bool trickle_head = false;               // with trickle: the status line and headers trickle too
+  // When set, these bytes are the whole answer, sent as they are in place of
+  // a status line, headers and body; the connection closes after them.
+  std::optional<std::string> raw;
 };
 
 // One request as received.
