@@ -77,7 +77,10 @@ std::size_t FetchInParallel(const std::vector<std::string>& urls, long parallel,
       curl_multi_remove_handle(hMulti, hCurl);
       idle.push_back(hCurl);
     }
-    if (running > 0) curl_multi_poll(hMulti, nullptr, 0, 1000, nullptr);
+    // A transfer that ended leaves a handle free: the next URL starts at
+    // once, not only after the others have something to say.
+    const bool can_add = next < urls.size() && !idle.empty();
+    if (running > 0 && !can_add) curl_multi_poll(hMulti, nullptr, 0, 1000, nullptr);
   } while (running > 0 || next < urls.size());
   for (CURL* hCurl : idle) curl_easy_cleanup(hCurl);
   curl_multi_cleanup(hMulti);

@@ -3,21 +3,25 @@
 # loopback HTTP server that answers every request after LATENCY_MS, harvested
 # with each HarvestConcurrency given (default: 1 and 8), next to plain libcurl
 # loops over the same URLs (bench/curl_loop.cc: one after the other on one
-# reused connection, and with as many transfers in flight as the largest K).
+# reused connection, and with as many transfers in flight as each K).
 #
 #   bench/run_bench.sh N LATENCY_MS [K ...]
 #
 # Prints, per harvest: wall time, users per second, CPU time of the harvest
-# process per user, wall time per user beyond the sequential curl loop (at
-# latency 0 that is our own work, the downloads' cost taken out), and peak
-# memory. The first harvest of a fresh data directory creates every busy-time
-# document; it is reported on its own line and the runs after it replace them,
-# which is the steady state of a site.
+# process per user, wall time per user beyond the curl loop with as many
+# transfers in flight (at latency 0 that is our own work, the downloads' cost
+# taken out), and peak memory. The first harvest of a fresh data directory
+# creates every busy-time document; it is reported on its own line and the
+# runs after it replace them, which is the steady state of a site.
 #
 # Environment: BUILD_DIR (default build/release), WORK_DIR (default
 # build/bench/N-LATENCY), FIRST_K (the K of the first, creating run; default
 # the largest K given), FIRST_ONLY=1 (only the first run), HARVEST (another
-# busytime-harvest program to measure, e.g. a copy of an earlier build).
+# busytime-harvest program to measure, e.g. a copy of an earlier build),
+# FIRST_HARVEST (the program of the first run; default HARVEST's),
+# TIME_LIMIT (seconds: a harvest still running then is stopped, and its
+# figures are those of the users it got through; a replacing run does the
+# same work for every user, so they stand for the whole run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,6 +46,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARVEST_BENCH=ON >/de
 cmake --build "$build" -j "$(nproc)" \
   --target busytime-harvest nsfutil loopback-http-server curl_loop >/dev/null
 harvest=${HARVEST:-$root/$build/busytime-harvest}
+first_harvest=${FIRST_HARVEST:-$harvest}
 nsfutil=$root/$build/nsfutil
 server=$root/$build/tests/loopback-http-server
 curl_loop=$root/$build/bench/curl_loop
@@ -117,37 +122,52 @@ printf 'setup: nsfutil profile import of %d profiles took %.1f s\n' "$users" \
 
 seconds_of() { awk '{ for (i = 1; i <= NF; i++) if ($i == "s,") print $(i - 1) }' <<<"$1"; }
 
-loop_seq=$("$curl_loop" "$work/urls.txt" 1)
-loop_seq_s=$(seconds_of "$loop_seq")
-printf '%-34s %s\n' "curl loop, sequential, 1 connection:" "$loop_seq"
-if [ "$max_k" -gt 1 ]; then
-  loop_par=$("$curl_loop" "$work/urls.txt" "$max_k")
-  printf '%-34s %s\n' "curl loop, $max_k in flight:" "$loop_par"
-fi
+# The curl loop with as many transfers in flight as each K: a harvest with K
+# is measured against the loop with K, so at any latency the difference is
+# what the harvest adds to the downloads.
+declare -A loop_s
+for k in $(printf '%s\n' 1 "$first_k" "${ks[@]}" | sort -n -u); do
+  loop=$("$curl_loop" "$work/urls.txt" "$k")
+  loop_s[$k]=$(seconds_of "$loop")
+  if [ "$k" -eq 1 ]; then
+    printf '%-34s %s\n' "curl loop, sequential, 1 connection:" "$loop"
+  else
+    printf '%-34s %s\n' "curl loop, $k in flight:" "$loop"
+  fi
+done
 
-# One harvest with HarvestConcurrency K; LABEL names the line.
+# One harvest of PROGRAM with HarvestConcurrency K; LABEL names the line.
 run_harvest() {
-  local k=$1 label=$2
+  local program=$1 k=$2 label=$3
   sed -i '/^HarvestConcurrency=/d' "$ini"
   echo "HarvestConcurrency=$k" >>"$ini"
   local out=$work/harvest-$k.out err=$work/harvest-$k.err timing=$work/harvest-$k.time
   local start end status=0
+  local limit=()
+  [ -n "${TIME_LIMIT:-}" ] && limit=(timeout "$TIME_LIMIT")
   start=$(date +%s.%N)
-  /usr/bin/time -v -o "$timing" "$harvest" "=$ini" >"$out" 2>"$err" || status=$?
+  /usr/bin/time -v -o "$timing" "${limit[@]}" "$program" "=$ini" >"$out" 2>"$err" || status=$?
   end=$(date +%s.%N)
   local done skipped cpu rss
   done=$(grep -c "^Populating " "$out" || true)
   skipped=$(grep -c "User is skipped" "$out" || true)
   cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$timing")
   rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$timing")
-  awk -v label="$label" -v k="$k" -v n="$users" -v wall="$(echo "$end - $start" | bc)" \
-    -v cpu="$cpu" -v rss="$rss" -v loop="$loop_seq_s" -v ok="$done" -v skip="$skipped" \
-    -v status="$status" 'BEGIN {
-    printf "%-11s K=%-2d %6.2f s  %7.0f users/s  CPU %.3f ms/user  beyond curl loop %.3f ms/user  peak %.1f MB  (exit %d, %d done, %d skipped)\n",
-      label, k, wall, n / wall, 1000 * cpu / n, 1000 * (wall - loop) / n, rss / 1024, status, ok, skip
+  # Stopped at the time limit (timeout's status 124): per user done, and the
+  # curl loop's share of those users.
+  local per=$users note=""
+  if [ "$status" = 124 ] && [ "$done" -gt 0 ]; then
+    per=$done
+    note="  STOPPED after ${TIME_LIMIT} s: figures per user done, whole run ~$((users * ${TIME_LIMIT} / done)) s"
+  fi
+  awk -v label="$label" -v k="$k" -v n="$per" -v all="$users" -v wall="$(echo "$end - $start" | bc)" \
+    -v cpu="$cpu" -v rss="$rss" -v loop="${loop_s[$k]}" -v ok="$done" -v skip="$skipped" \
+    -v status="$status" -v note="$note" 'BEGIN {
+    printf "%-11s K=%-2d %6.2f s  %7.0f users/s  CPU %.3f ms/user  beyond curl loop %.3f ms/user  peak %.1f MB  (exit %d, %d done, %d skipped)%s\n",
+      label, k, wall, n / wall, 1000 * cpu / n, 1000 * (wall - loop * n / all) / n, rss / 1024, status, ok, skip, note
   }'
 }
 
-run_harvest "$first_k" "first run"
+run_harvest "$first_harvest" "$first_k" "first run"
 [ "${FIRST_ONLY:-0}" = 1 ] && exit 0
-for k in "${ks[@]}"; do run_harvest "$k" "replace"; done
+for k in "${ks[@]}"; do run_harvest "$harvest" "$k" "replace"; done

@@ -1,15 +1,27 @@
 // The fetch-ahead client on libcurl's multi interface. Everything runs on the
-// caller's thread: transfers advance only inside Get, while it waits for the
-// download asked for, so no lock is needed and nothing is printed out of turn.
+// caller's thread: transfers advance only inside Get, which drives them all
+// until the download asked for has ended, so no lock is needed and nothing is
+// printed out of turn.
 //
 // The expected URLs stand in a queue in the order announced; the downloads
 // that have been started are always its first entries, at most `window` of
 // them. A download keeps its easy handle only while one of its exchanges is
 // being transferred; the handles are reused, and the connections stay in the
 // multi handle's cache between transfers.
+//
+// Between two Get calls nobody drives the transfers, yet libcurl's clocks of
+// the time-outs keep running. A transfer left that way through a long stretch
+// of the caller's own work (a database waiting for another process's lock)
+// could end as timed out although its answer had come in: libcurl looks at
+// the clocks before it reads. The one-at-a-time client starts each download
+// only when it is asked for, so that time never counts against it. A download
+// that times out at the first advance after such a stretch is therefore not
+// taken as failed: it starts again from scratch, as the one-at-a-time client
+// would have started it.
 #include "freebusy/prefetch_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 
@@ -20,6 +32,13 @@ namespace {
 // Longest single wait for network activity; libcurl shortens it when one of
 // its own timers (a time-out) falls due sooner.
 constexpr int kPollMs = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+// A stretch without driving longer than this may have timed a transfer out
+// that would have succeeded; between two users the run normally leaves the
+// transfers alone for well under a millisecond.
+constexpr auto kUndrivenStretch = std::chrono::milliseconds(200);
 
 // One expected download.
 struct Slot {
@@ -39,11 +58,14 @@ struct PrefetchClient::Impl {
   CURLM* hMulti = nullptr;
   std::deque<std::unique_ptr<Slot>> slots;
   std::vector<CURL*> idle;  // easy handles between transfers
+  Clock::time_point last_driven;  // the end of the last curl_multi_perform
+  bool after_stretch = false;     // in the first advance after a long undriven stretch
 
   ~Impl();
   void Start(Slot& slot);
   void Transfer(Slot& slot, CURL* hCurl);
   void Release(Slot& slot);
+  void Abandon(Slot& slot);
   void TopUp();
   void OnDone(CURL* hCurl, CURLcode code);
   void Drive(Slot& awaited);
@@ -93,6 +115,12 @@ void PrefetchClient::Impl::Release(Slot& slot) {
   slot.hCurl = nullptr;
 }
 
+// Takes a download back to not started, whatever it had received.
+void PrefetchClient::Impl::Abandon(Slot& slot) {
+  Release(slot);
+  slot.chain.reset();
+}
+
 void PrefetchClient::Impl::TopUp() {
   std::size_t started = 0;
   for (auto& slot : slots) {
@@ -109,28 +137,51 @@ void PrefetchClient::Impl::OnDone(CURL* hCurl, CURLcode code) {
   curl_easy_getinfo(hCurl, CURLINFO_PRIVATE, &slot);
   curl_multi_remove_handle(hMulti, hCurl);
   slot->hCurl = nullptr;
-  slot->chain->Complete(hCurl, code);
-  if (slot->chain->Pending()) {
-    Transfer(*slot, hCurl);  // the redirect's exchange
-  } else {
+  if (after_stretch && code == CURLE_OPERATION_TIMEDOUT) {
     idle.push_back(hCurl);
+    slot->chain.reset();  // started again in its turn
+    return;
   }
+  slot->chain->Complete(hCurl, code);
+  if (!slot->chain->Pending()) {
+    idle.push_back(hCurl);
+    return;
+  }
+  Transfer(*slot, hCurl);  // the redirect's exchange
+  // Not started: the whole download's time limit ran out, which may be the
+  // stretch's doing too.
+  if (after_stretch && slot->hCurl == nullptr) slot->chain.reset();
 }
 
+// Advances every transfer at least once, even when the awaited download has
+// already ended. libcurl keeps the clocks of the time-outs running while
+// nobody drives a transfer, and checks them before it looks at what arrived
+// meanwhile: a download left undriven through several users' database work
+// would time out although its answer was waiting, where the one-at-a-time
+// client, which starts it only then, succeeds.
 void PrefetchClient::Impl::Drive(Slot& awaited) {
-  while (!awaited.Ended()) {
+  after_stretch = Clock::now() - last_driven > kUndrivenStretch;
+  for (;;) {
     int running = 0;
-    if (curl_multi_perform(hMulti, &running) != CURLM_OK) {
+    const CURLMcode performed = curl_multi_perform(hMulti, &running);
+    last_driven = Clock::now();
+    if (performed != CURLM_OK) {
       // The multi handle itself failed (out of memory): nothing it holds
       // can be relied on to finish.
-      Release(awaited);
-      awaited.chain->FailToStart();
+      after_stretch = false;
+      if (!awaited.Started()) Start(awaited);
+      if (!awaited.Ended()) {
+        Release(awaited);
+        awaited.chain->FailToStart();
+      }
       return;
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(hMulti, &queued)) {
       if (message->msg == CURLMSG_DONE) OnDone(message->easy_handle, message->data.result);
     }
+    after_stretch = false;
+    if (!awaited.Started()) Start(awaited);  // timed out by the stretch: once more
     if (awaited.Ended()) return;
     curl_multi_poll(hMulti, nullptr, 0, kPollMs, nullptr);
   }
@@ -163,6 +214,10 @@ Download PrefetchClient::Get(const char* url) {
     auto slot = std::make_unique<Slot>();
     slot->url = strUrl;
     slots.push_front(std::move(slot));
+    // The newcomer takes a place in the window: the download it pushes out
+    // of it is dropped and started again when its turn comes, so no more
+    // than `window` are ever held.
+    if (slots.size() > impl_->window) impl_->Abandon(*slots[impl_->window]);
   } else {
     const Slot* wanted = found->get();
     while (slots.front().get() != wanted) {

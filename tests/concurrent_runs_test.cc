@@ -32,6 +32,7 @@
 #include "notes/notes.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
+#include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/table_text_source.h"
 #include "tests/support/timed_child.h"
@@ -196,7 +197,9 @@ class ConcurrentRunsTest : public ::testing::Test {
     ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
     for (int user = 0; user < kUsers; ++user) {
       for (int extra = 1; extra < DocumentsBefore(user); ++extra) {
-        ASSERT_TRUE(AddDocument(template_, user)) << Address(user);
+        ASSERT_TRUE(test_support::AddEmptyBusytimeDocument(template_ / "notes.ini",
+                                                           "Mail1::busytime.nsf", Address(user)))
+            << Address(user);
       }
     }
     for (int user = kUsers; user < kProfiles; ++user) {
@@ -214,33 +217,6 @@ class ConcurrentRunsTest : public ::testing::Test {
                                        root_);
   }
 
-  // Writes one more busy-time document for `user`, with empty entry lists,
-  // straight through the runtime.
-  bool AddDocument(const fs::path& directory, int user) {
-    notes::local::LocalRuntime runtime;
-    notes::ScopedBackend installed(runtime);
-    std::string program = "concurrent_runs_test";
-    std::string settings = "=" + (directory / "notes.ini").string();
-    char* argv[] = {program.data(), settings.data(), nullptr};
-    if (NotesInit(2, argv) != 0) return false;
-    bool saved = false;
-    DbHandle db = 0;
-    NoteHandle note = 0;
-    if (DbOpen("Mail1::busytime.nsf", &db) == 0 && NoteCreate(db, &note) == 0) {
-      const std::string name = Address(user);
-      ItemSetText(note, "$Name", name.c_str(), static_cast<std::uint16_t>(name.size()), true);
-      const std::vector<std::uint8_t> list(8, 0);
-      std::vector<std::uint8_t> list_ext(8, 0);
-      list_ext[6] = 72;
-      ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, list.data(), 8);
-      ItemAppend(note, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(), 8);
-      saved = NoteUpdate(note, 0) == 0;
-      NoteClose(note);
-      DbClose(db);
-    }
-    NotesTerm();
-    return saved;
-  }
 
   // The busy-time documents by "$Name", from the admin tool's listing.
   std::map<std::string, std::vector<Document>> DocumentsIn(const fs::path& directory) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "freebusy/http_client.h"
@@ -62,6 +64,11 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
   slow.delay = Milliseconds(150);
   HttpReply endless;
   endless.endless_headers = true;
+  // Runs into the idle time-out. The one-at-a-time client's wait for it
+  // leaves the downloads ahead undriven for longer than that time-out, as
+  // slow database work between two users of a run would.
+  HttpReply silent;
+  silent.never_answer = true;
   server_.Reply("/good", Reply(200, "FREEBUSY:20250101T000000Z/PT1H"));
   server_.Reply("/chunked", chunked);
   server_.Reply("/slow", slow);
@@ -71,6 +78,7 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
   server_.Reply("/big", Reply(200, std::string(1'500, 'b')));
   server_.Reply("/zero", Reply(200, std::string("A\0B", 3)));
   server_.Reply("/endless", endless);
+  server_.Reply("/silent", silent);
   server_.Reply("/hop", Redirect("/good"));
   server_.Reply("/to-ftp", Redirect("ftp://127.0.0.1/x"));
   for (int i = 0; i < 11; ++i)
@@ -83,7 +91,7 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
 
   std::vector<std::string> urls;
   for (const char* path : {"/slow", "/good", "/gone", "/chunked", "/broken", "/closed", "/big",
-                           "/zero", "/endless", "/hop", "/to-ftp", "/r1", "/r0", "/good"})
+                           "/zero", "/endless", "/silent", "/hop", "/to-ftp", "/r1", "/r0", "/good"})
     urls.push_back(server_.Url(path));
   urls.push_back(refused);
   urls.push_back("ftp://127.0.0.1/refused-scheme");
@@ -118,6 +126,54 @@ TEST_F(PrefetchClientTest, HoldsAtMostItsWindowAndReusesConnections) {
   EXPECT_EQ(server_.Requests().size(), urls.size());
   EXPECT_GE(server_.Connections(), 2);  // they did run side by side
   EXPECT_LE(server_.Connections(), 3);
+}
+
+TEST_F(PrefetchClientTest, AnUnexpectedUrlTakesAPlaceInTheWindow) {
+  HttpReply slow = Reply(200, "text");
+  slow.delay = Milliseconds(60);
+  server_.Reply("/fb", slow);
+  HttpReply other = Reply(200, "other");
+  other.delay = Milliseconds(100);
+  server_.Reply("/other", other);
+  std::vector<std::string> urls;
+  for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+
+  PrefetchClient ahead(2, TestLimits());
+  ahead.Expect(urls);  // u=0 and u=1 are set going
+  EXPECT_EQ(ahead.Get(server_.Url("/other").c_str()).body, "other");
+  // /other pushed u=1 out of the window before it was sent: while /other
+  // was awaited, only u=0 went out beside it.
+  std::map<std::string, int> asked;
+  for (const HttpRequestRecord& request : server_.Requests()) ++asked[request.target];
+  EXPECT_EQ(asked["/fb?u=0"], 1);
+  EXPECT_EQ(asked["/fb?u=1"], 0);
+  for (const std::string& url : urls) EXPECT_EQ(ahead.Get(url.c_str()).body, "text");
+  EXPECT_EQ(server_.Requests().size(), urls.size() + 1);
+}
+
+TEST_F(PrefetchClientTest, TheCallersWorkDoesNotCountAgainstTheDownloadsAhead) {
+  // The one-at-a-time client starts each download when it is asked for, so
+  // the caller's work between downloads never counts against a time-out;
+  // a download ahead whose answer came in meanwhile must not time out either.
+  FetchLimits limits = TestLimits();
+  limits.total_timeout_ms = 600;
+  HttpReply first = Reply(200, "A");
+  first.delay = Milliseconds(100);
+  HttpReply third = Reply(200, "C");
+  third.delay = Milliseconds(150);
+  server_.Reply("/a", first);
+  server_.Reply("/b", Reply(200, "B"));
+  server_.Reply("/c", third);
+  const std::vector<std::string> urls = {server_.Url("/a"), server_.Url("/b"), server_.Url("/c")};
+  PrefetchClient ahead(3, limits);
+  ahead.Expect(urls);
+  EXPECT_EQ(ahead.Get(urls[0].c_str()).body, "A");  // /b has ended too, /c is on its way
+  std::this_thread::sleep_for(Milliseconds(350));   // the caller's work
+  EXPECT_EQ(ahead.Get(urls[1].c_str()).body, "B");
+  std::this_thread::sleep_for(Milliseconds(350));
+  const Download third_download = ahead.Get(urls[2].c_str());  // 700 ms after the start
+  EXPECT_EQ(third_download.result, 1) << third_download.messages;
+  EXPECT_EQ(third_download.body, "C");
 }
 
 TEST_F(PrefetchClientTest, PrintsOnlyWhatIsAskedForEvenOutOfTheAnnouncedOrder) {

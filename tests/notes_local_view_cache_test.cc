@@ -68,24 +68,42 @@ TEST_F(ViewCacheTest, AgreesWithAFreshReadThroughEveryChange) {
     return from[random() % from.size()];
   };
   std::vector<NoteId> documents;
-  for (int step = 0; step < 150; ++step) {
+  std::vector<std::string> name_of;  // each document's $Name, by place in `documents`
+  for (int step = 0; step < 200; ++step) {
     const DbHandle hWriter = random() % 4 == 0 ? hOther : hDb;
-    const unsigned action = random() % 4;
-    if (action == 0 && !documents.empty()) {
+    const unsigned action = random() % 5;
+    if (action == 3 && !documents.empty()) {
+      // A run's replacement: the user's document deleted, then a new one
+      // saved under the same name, with no read of the view in between.
       const std::size_t victim = random() % documents.size();
       ASSERT_EQ(NoteDelete(hWriter, documents[victim], 0), 0);
       documents.erase(documents.begin() + static_cast<long>(victim));
+      const std::string name = name_of[victim];
+      name_of.erase(name_of.begin() + static_cast<long>(victim));
+      documents.push_back(AddDocument(hWriter, {{"$Name", name}, {"Team", pick(teams)}}));
+      name_of.push_back(name);
+    } else if (action == 0 && !documents.empty()) {
+      const std::size_t victim = random() % documents.size();
+      ASSERT_EQ(NoteDelete(hWriter, documents[victim], 0), 0);
+      documents.erase(documents.begin() + static_cast<long>(victim));
+      name_of.erase(name_of.begin() + static_cast<long>(victim));
     } else if (action == 1 && !documents.empty()) {
       NoteHandle hNote = 0;
-      ASSERT_EQ(NoteOpen(hWriter, documents[random() % documents.size()], 0, &hNote), 0);
+      const std::size_t changed = random() % documents.size();
+      ASSERT_EQ(NoteOpen(hWriter, documents[changed], 0, &hNote), 0);
       const std::string name = pick(names);
+      name_of[changed] = name;
       ItemSetText(hNote, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
       ASSERT_EQ(NoteUpdate(hNote, 0), 0);
       NoteClose(hNote);
     } else {
-      documents.push_back(AddDocument(hWriter, {{"$Name", pick(names)}, {"Team", pick(teams)}}));
+      const std::string name = pick(names);
+      documents.push_back(AddDocument(hWriter, {{"$Name", name}, {"Team", pick(teams)}}));
+      name_of.push_back(name);
     }
 
+    // Now and then several changes come before the next read.
+    if (random() % 3 == 0) continue;
     for (int v = 0; v < 2; ++v) {
       ASSERT_EQ(ReadAll(kept[v]), ReadAll(fresh[v])) << "step " << step << " view " << v;
       for (const std::string& key : {std::string("ann"), std::string("Bob"), std::string("zz")}) {

@@ -45,18 +45,46 @@ Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
     views_.push_back(std::move(view));
     found = std::prev(views_.end());
   }
+  CloseHole(**found);
   *entries = &(*found)->entries;
   return 0;
 }
 
+void ViewCache::CloseHole(CachedView& view) {
+  if (!view.hole) return;
+  view.entries.erase(view.entries.begin() + static_cast<std::ptrdiff_t>(*view.hole));
+  view.hole.reset();
+}
+
+// The entry stays in place, with its key and id, so the entries stay in
+// order for the searches of Remove and Insert; it becomes the hole.
 void ViewCache::Remove(CachedView& view, NoteId id) {
   auto old_key = view.key_of.find(id);
   if (old_key == view.key_of.end()) return;
   const ViewEntry old_entry{id, std::move(old_key->second)};
   view.key_of.erase(old_key);
+  CloseHole(view);
   auto place =
       std::lower_bound(view.entries.begin(), view.entries.end(), old_entry, EntryBefore);
-  if (place != view.entries.end() && place->id == id) view.entries.erase(place);
+  if (place != view.entries.end() && place->id == id)
+    view.hole = static_cast<std::size_t>(place - view.entries.begin());
+}
+
+void ViewCache::Insert(CachedView& view, ViewEntry entry) {
+  view.key_of.emplace(entry.id, entry.key);
+  auto place = std::lower_bound(view.entries.begin(), view.entries.end(), entry, EntryBefore);
+  const auto index = static_cast<std::size_t>(place - view.entries.begin());
+  // Right before or right after the hole's entry, the new one sorts between
+  // the hole's neighbours: it may take the hole's place.
+  if (view.hole && (index == *view.hole || index == *view.hole + 1)) {
+    view.entries[*view.hole] = std::move(entry);
+    view.hole.reset();
+    return;
+  }
+  if (view.hole && *view.hole < index) --place;
+  const std::size_t at = static_cast<std::size_t>(place - view.entries.begin());
+  CloseHole(view);
+  view.entries.insert(view.entries.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
 }
 
 void ViewCache::NoteSaved(const Note& note) {
@@ -66,10 +94,7 @@ void ViewCache::NoteSaved(const Note& note) {
   for (auto& view : views_) {
     Remove(*view, note.id);
     std::optional<ViewEntry> entry = DocumentEntry(view->design, TextsOfNote(note, view->key_items));
-    if (!entry) continue;
-    view->key_of.emplace(entry->id, entry->key);
-    auto place = std::lower_bound(view->entries.begin(), view->entries.end(), *entry, EntryBefore);
-    view->entries.insert(place, std::move(*entry));
+    if (entry) Insert(*view, std::move(*entry));
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,10 +41,18 @@ class ViewCache {
     std::vector<std::string> key_items;  // ViewKeyItems(design)
     bool categorized = false;
     std::vector<ViewEntry> entries;
-    std::unordered_map<NoteId, std::string> key_of;  // without categories: each entry's key
+    std::unordered_map<NoteId, std::string> key_of;  // without categories: each live entry's key
+    // The place of an entry whose document is gone, kept where it was until
+    // the next change or read. A run deletes a user's document and then
+    // saves the user's new one, whose entry belongs in the same place: it
+    // takes the place over, instead of the entries behind it moving down
+    // and up again, which made every replacement cost the view's size.
+    std::optional<std::size_t> hole;
   };
 
-  void Remove(CachedView& view, NoteId id);
+  static void Remove(CachedView& view, NoteId id);
+  static void Insert(CachedView& view, ViewEntry entry);
+  static void CloseHole(CachedView& view);
 
   std::vector<std::unique_ptr<CachedView>> views_;
   std::int64_t data_version_ = -1;

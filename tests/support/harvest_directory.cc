@@ -5,6 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "notes/backend.h"
+#include "notes/local/local_runtime.h"
+#include "notes/notes.h"
+
 namespace test_support {
 namespace {
 
@@ -33,6 +37,36 @@ std::size_t CountOf(const std::string& text, const std::string& what) {
 }
 
 }  // namespace
+
+bool AddEmptyBusytimeDocument(const fs::path& ini, const char* database,
+                              const std::string& address) {
+  notes::local::LocalRuntime runtime;
+  notes::ScopedBackend installed(runtime);
+  std::string program = "harvest-test";
+  std::string settings = "=" + ini.string();
+  char* argv[] = {program.data(), settings.data(), nullptr};
+  if (NotesInit(2, argv) != 0) return false;
+  bool saved = false;
+  DbHandle db = 0;
+  NoteHandle note = 0;
+  if (DbOpen(database, &db) == 0) {
+    if (NoteCreate(db, &note) == 0) {
+      ItemSetText(note, "$Name", address.c_str(), static_cast<std::uint16_t>(address.size()),
+                  true);
+      // Empty lists: the header's count 0; the extended list names its entry size.
+      const std::vector<std::uint8_t> list(8, 0);
+      std::vector<std::uint8_t> list_ext(8, 0);
+      list_ext[6] = 72;
+      ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, list.data(), 8);
+      ItemAppend(note, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(), 8);
+      saved = NoteUpdate(note, 0) == 0;
+      NoteClose(note);
+    }
+    DbClose(db);
+  }
+  NotesTerm();
+  return saved;
+}
 
 HarvestDirectory::HarvestDirectory(std::string binary_dir, const std::string& prefix)
     : binary_dir_(std::move(binary_dir)) {

@@ -20,6 +20,13 @@
 
 namespace test_support {
 
+// Saves one more busy-time document for `address` with empty entry lists,
+// straight through the local runtime, into `database` ("busytime.nsf" or
+// "SERVER::busytime.nsf") of the data directory that `ini` configures: a
+// second document of a user, as an earlier fault could have left one.
+bool AddEmptyBusytimeDocument(const std::filesystem::path& ini, const char* database,
+                              const std::string& address);
+
 // One busy-time document as `nsfutil busytime list` shows it.
 struct BusytimeRow {
   std::uint32_t note_id = 0;
