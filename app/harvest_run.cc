@@ -94,8 +94,10 @@ struct ProfileRead {
   Status open_error = 0;  // the profile note could not be opened
   TextProblem address = TextProblem::kNone;
   TextProblem url = TextProblem::kNone;
-  char strUserName[kMaxTextBuffer] = "";
-  char strBusyTimeURL[kMaxTextBuffer] = "";
+  // Strings rather than the 260-byte buffers: with downloads ahead every
+  // profile of the run is held at once.
+  std::string strUserName;
+  std::string strBusyTimeURL;
 
   bool Usable() const {
     return open_error == 0 && address == TextProblem::kNone && url == TextProblem::kNone;
@@ -111,8 +113,12 @@ ProfileRead ReadProfile(DbHandle db_ftsearch, NoteId note_id) {
   NoteHandle config = 0;
   profile.open_error = NoteOpen(db_ftsearch, note_id, 0, &config);
   if (profile.open_error != 0) return profile;
-  profile.address = ReadProfileText(config, "UserEmailAddress", profile.strUserName);
-  profile.url = ReadProfileText(config, "busytimeurl", profile.strBusyTimeURL);
+  char strUserName[kMaxTextBuffer] = "";
+  char strBusyTimeURL[kMaxTextBuffer] = "";
+  profile.address = ReadProfileText(config, "UserEmailAddress", strUserName);
+  profile.url = ReadProfileText(config, "busytimeurl", strBusyTimeURL);
+  profile.strUserName = strUserName;
+  profile.strBusyTimeURL = strBusyTimeURL;
   // The note was only read: a failed close loses nothing.
   NoteClose(config);
   return profile;
@@ -142,8 +148,8 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
     ReportProfileProblem(profile);
     return ProfileOutcome::kNext;
   }
-  const char* strUserName = profile.strUserName;
-  const char* strBusyTimeURL = profile.strBusyTimeURL;
+  const char* strUserName = profile.strUserName.c_str();
+  const char* strBusyTimeURL = profile.strBusyTimeURL.c_str();
   std::printf("Loading Calendar Profile for %s (%s)\n", strUserName, strBusyTimeURL);
 
   std::vector<BusyPeriodText> periods;
