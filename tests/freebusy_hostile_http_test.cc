@@ -168,8 +168,10 @@ struct StallCase {
 TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
   HttpReply silent;
   silent.never_answer = true;
-  HttpReply never_idle = Body(std::string(40, 't'));
-  never_idle.trickle = Milliseconds(150);  // alive all along, yet slower than the whole limit
+  // Alive all along, yet slower than the whole limit: a byte every 40 ms, so
+  // that even a loaded machine never lets a whole idle second pass.
+  HttpReply never_idle = Body(std::string(150, 't'));
+  never_idle.trickle = Milliseconds(40);
   HttpReply slower_than_idle = Body(std::string(10, 's'));
   slower_than_idle.trickle = Milliseconds(1'700);
   HttpReply head_trickled = Body("FREEBUSY:x");
@@ -183,7 +185,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
       "ERR -- The server at " + Host() + " sent more than 100 header lines or 64 KiB of headers";
   const std::vector<StallCase> cases = {
       {"never answers", silent, no_response, "slow"},
-      {"seven bytes a second", never_idle, failed, "timed out"},
+      {"25 bytes a second", never_idle, failed, "timed out"},
       {"one byte every 1.7 s, slower than the idle limit", slower_than_idle, failed, "slow"},
       {"the status line itself trickles", head_trickled, no_response, "slow"},
       {"closes without a word", Raw(""),
