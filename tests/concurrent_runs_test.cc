@@ -28,7 +28,6 @@
 
 #include "app/harvest_run.h"
 #include "notes/backend.h"
-#include "notes/local/local_runtime.h"
 #include "notes/notes.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"

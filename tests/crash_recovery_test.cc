@@ -105,14 +105,7 @@ class CrashRecoveryTest : public ::testing::Test {
   }
 
   static HttpReply Serve(const HttpRequestRecord& request) {
-    HttpReply reply;
-    const std::string prefix = "/fb/";
-    if (request.target.rfind(prefix, 0) != 0) {
-      reply.status = 404;
-      return reply;
-    }
-    reply.body = FreeBusyOf(std::atoi(request.target.c_str() + prefix.size()));
-    return reply;
+    return ServeNumberedText(request, FreeBusyOf);
   }
 
   // Every user has exactly one complete document; their ids go to `ids`.

@@ -18,21 +18,13 @@
 #include "freebusy/http_client.h"
 #include "freebusy/prefetch_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/short_fetch_limits.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Small limits keep every case within seconds; what is measured is that each
-// limit holds, not how long it is.
-FetchLimits TestLimits() {
-  FetchLimits limits;
-  limits.connect_timeout_ms = 2'000;
-  limits.idle_timeout_s = 1;
-  limits.total_timeout_ms = 1'500;
-  limits.max_body_bytes = 1'000;
-  return limits;
-}
+using test_support::ShortFetchLimits;
 
 // What a case may take beyond its limit: process scheduling under the
 // sanitizers, and libcurl checking its timers about once a second.
@@ -197,7 +189,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
       {"a status line that never ends", Raw("HTTP/1.1 200 " + endless_line), header_cap, ""},
   };
 
-  HttpClient one_at_a_time(TestLimits());
+  HttpClient one_at_a_time(ShortFetchLimits());
   std::vector<std::string> urls;
   std::vector<Download> expected;
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -209,7 +201,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
     const Clock::time_point start = Clock::now();
     Download download = one_at_a_time.Get(urls.back().c_str());
     const auto took = Clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(TestLimits().total_timeout_ms) + kSlack);
+    EXPECT_LT(took, std::chrono::milliseconds(ShortFetchLimits().total_timeout_ms) + kSlack);
     EXPECT_EQ(download.result, -1);
     EXPECT_EQ(download.body, "");
     EXPECT_EQ(download.messages.rfind(test.first_line, 0), 0u) << download.messages;
@@ -220,7 +212,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
 
   // Fetched ahead, the stalls run side by side: the run waits about as long
   // as the longest limit, not the sum, and hears the same.
-  PrefetchClient ahead(static_cast<int>(urls.size()), TestLimits());
+  PrefetchClient ahead(static_cast<int>(urls.size()), ShortFetchLimits());
   const Clock::time_point start = Clock::now();
   ahead.Expect(urls);
   for (std::size_t i = 0; i < urls.size(); ++i) {
@@ -230,7 +222,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
     EXPECT_EQ(WithoutNumbers(got.messages), WithoutNumbers(expected[i].messages));
   }
   EXPECT_LT(Clock::now() - start,
-            std::chrono::milliseconds(TestLimits().total_timeout_ms) + kSlack);
+            std::chrono::milliseconds(ShortFetchLimits().total_timeout_ms) + kSlack);
 }
 
 // --- Compressed bodies ----------------------------------------------------------
@@ -238,8 +230,8 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
 TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
   std::size_t expanded = 0;
   const std::string bomb = GzipBomb(300, &expanded);
-  ASSERT_LT(bomb.size(), TestLimits().max_body_bytes);
-  ASSERT_GT(expanded, 50 * TestLimits().max_body_bytes);
+  ASSERT_LT(bomb.size(), ShortFetchLimits().max_body_bytes);
+  ASSERT_GT(expanded, 50 * ShortFetchLimits().max_body_bytes);
 
   HttpReply content_encoded = Body(bomb);
   content_encoded.headers.emplace_back("Content-Encoding", "gzip");
@@ -266,7 +258,7 @@ TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
       {"Transfer-Encoding", transfer_encoded,
        "ERR -- The download from " + Host() + " is larger than 1000 bytes\n"},
   };
-  HttpClient client(TestLimits());
+  HttpClient client(ShortFetchLimits());
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     server_.Reply("/fb", test.reply);
@@ -324,7 +316,7 @@ TEST_F(HostileHttpTest, NoHeaderCanBeInjectedThroughAUrlOrARedirect) {
       {"http://" + authority + "/host", "*"},
   };
 
-  HttpClient client(TestLimits());
+  HttpClient client(ShortFetchLimits());
   for (const auto& test : cases) {
     SCOPED_TRACE(test.url);
     Download download = client.Get(test.url.c_str());
@@ -362,7 +354,7 @@ TEST_F(HostileHttpTest, BinaryGarbageNeverReachesTheConsoleRaw) {
   std::mt19937 random(20250101);
   std::uniform_int_distribution<int> byte(1, 255);
   std::uniform_int_distribution<int> length(0, 900);
-  HttpClient client(TestLimits());
+  HttpClient client(ShortFetchLimits());
   int read_as_free_busy = 0;
   for (int round = 0; round < 60; ++round) {
     std::string body;

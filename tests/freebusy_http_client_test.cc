@@ -12,20 +12,13 @@
 
 #include "freebusy/http_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/short_fetch_limits.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Small limits keep every failing case well under two seconds.
-FetchLimits TestLimits() {
-  FetchLimits limits;
-  limits.connect_timeout_ms = 2'000;
-  limits.idle_timeout_s = 1;
-  limits.total_timeout_ms = 1'500;
-  limits.max_body_bytes = 1'000;
-  return limits;
-}
+using test_support::ShortFetchLimits;
 
 HttpReply Body(std::string body) {
   HttpReply reply;
@@ -80,7 +73,7 @@ class HttpClientTest : public testing::Test {
   std::string HostInMessages() { return "\"127.0.0.1:" + std::to_string(server_.port()) + "\""; }
 
   HttpTestServer server_;
-  HttpClient client_{TestLimits()};
+  HttpClient client_{ShortFetchLimits()};
 };
 
 // --- Bodies that arrive whole -------------------------------------------------

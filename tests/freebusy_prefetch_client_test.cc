@@ -12,17 +12,11 @@
 #include "freebusy/http_client.h"
 #include "freebusy/prefetch_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/short_fetch_limits.h"
 
 namespace {
 
-FetchLimits TestLimits() {
-  FetchLimits limits;
-  limits.connect_timeout_ms = 2'000;
-  limits.idle_timeout_s = 1;
-  limits.total_timeout_ms = 1'500;
-  limits.max_body_bytes = 1'000;
-  return limits;
-}
+using test_support::ShortFetchLimits;
 
 HttpReply Reply(int status, std::string body = "") {
   HttpReply reply;
@@ -97,8 +91,8 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
   urls.push_back("ftp://127.0.0.1/refused-scheme");
   urls.push_back("");
 
-  HttpClient one_at_a_time(TestLimits());
-  PrefetchClient ahead(4, TestLimits());
+  HttpClient one_at_a_time(ShortFetchLimits());
+  PrefetchClient ahead(4, ShortFetchLimits());
   ahead.Expect(urls);
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
@@ -117,7 +111,7 @@ TEST_F(PrefetchClientTest, HoldsAtMostItsWindowAndReusesConnections) {
   std::vector<std::string> urls;
   for (int i = 0; i < 12; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
 
-  PrefetchClient ahead(3, TestLimits());
+  PrefetchClient ahead(3, ShortFetchLimits());
   ahead.Expect(urls);
   EXPECT_EQ(ahead.Get(urls[0].c_str()).body, "text");
   // Started so far: the first and at most two behind it.
@@ -138,7 +132,7 @@ TEST_F(PrefetchClientTest, AnUnexpectedUrlTakesAPlaceInTheWindow) {
   std::vector<std::string> urls;
   for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
 
-  PrefetchClient ahead(2, TestLimits());
+  PrefetchClient ahead(2, ShortFetchLimits());
   ahead.Expect(urls);  // u=0 and u=1 are set going
   EXPECT_EQ(ahead.Get(server_.Url("/other").c_str()).body, "other");
   // /other pushed u=1 out of the window before it was sent: while /other
@@ -155,7 +149,7 @@ TEST_F(PrefetchClientTest, TheCallersWorkDoesNotCountAgainstTheDownloadsAhead) {
   // The one-at-a-time client starts each download when it is asked for, so
   // the caller's work between downloads never counts against a time-out;
   // a download ahead whose answer came in meanwhile must not time out either.
-  FetchLimits limits = TestLimits();
+  FetchLimits limits = ShortFetchLimits();
   limits.total_timeout_ms = 600;
   HttpReply first = Reply(200, "A");
   first.delay = Milliseconds(100);
@@ -181,7 +175,7 @@ TEST_F(PrefetchClientTest, PrintsOnlyWhatIsAskedForEvenOutOfTheAnnouncedOrder) {
   server_.Reply("/b", Reply(200, "B"));
   server_.Reply("/c", Reply(200, "C"));
   server_.Reply("/x", Reply(200, "X"));
-  PrefetchClient ahead(8, TestLimits());
+  PrefetchClient ahead(8, ShortFetchLimits());
   ahead.Expect({server_.Url("/a"), server_.Url("/b"), server_.Url("/c")});
 
   std::string text;

@@ -22,8 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "notes/backend.h"
-#include "notes/local/local_runtime.h"
 #include "notes/notes.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"

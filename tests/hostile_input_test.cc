@@ -90,14 +90,7 @@ class HostileInputTest : public testing::Test {
 
   // Serves "/fb/<periods>..." with that many busy periods.
   static HttpReply Serve(const HttpRequestRecord& request) {
-    HttpReply reply;
-    const std::string prefix = "/fb/";
-    if (request.target.rfind(prefix, 0) != 0) {
-      reply.status = 404;
-      return reply;
-    }
-    reply.body = FreeBusyWith(std::atoi(request.target.c_str() + prefix.size()));
-    return reply;
+    return ServeNumberedText(request, FreeBusyWith);
   }
 
   void AddProfile(const std::string& address, const std::string& url) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -335,4 +336,16 @@ bool HttpTestServer::SendReply(int fd, const HttpReply& reply) {
     if ((reply.chunk_pause.count() > 0 && !Pause(reply.chunk_pause)) || !SendAll(fd, pieces[i]))
       return false;
   return keep_alive;
+}
+
+HttpReply ServeNumberedText(const HttpRequestRecord& request,
+                            const std::function<std::string(int)>& body_of) {
+  HttpReply reply;
+  const std::string prefix = "/fb/";
+  if (request.target.rfind(prefix, 0) != 0) {
+    reply.status = 404;
+    return reply;
+  }
+  reply.body = body_of(std::atoi(request.target.c_str() + prefix.size()));
+  return reply;
 }

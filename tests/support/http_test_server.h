@@ -60,6 +60,11 @@ struct HttpRequestRecord {
   std::optional<std::string> Header(std::string_view name) const;
 };
 
+// A handler for "/fb/N" paths: the body `body_of(N)`, and 404 for any other
+// path. Tests that give each user a numbered URL serve them with it.
+HttpReply ServeNumberedText(const HttpRequestRecord& request,
+                            const std::function<std::string(int)>& body_of);
+
 class HttpTestServer {
  public:
   using Handler = std::function<HttpReply(const HttpRequestRecord&)>;
