@@ -5,9 +5,13 @@ set -euo pipefail
 
 # clang and libclang-rt-14-dev (its libFuzzer and sanitizer runtimes) build
 # the fuzz targets.
+# libical, ICU and tzdata read calendar feeds; radicale (a CalDAV server),
+# openssl and python3-prometheus-client serve the end-to-end tests.
 packages=(build-essential cmake pkg-config libsqlite3-dev libcurl4-openssl-dev
+          libical-dev libicu-dev tzdata
           libgtest-dev libgmock-dev libbenchmark-dev ca-certificates
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          radicale openssl python3-prometheus-client)
 
 missing=()
 for package in "${packages[@]}"; do
