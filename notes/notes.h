@@ -120,9 +120,11 @@ Status NoteCreate(DbHandle hDb, NoteHandle* hNote);   // exists once NoteUpdate 
 Status NoteUpdate(NoteHandle hNote, std::uint16_t flags);
 Status NoteClose(NoteHandle hNote);                   // unsaved changes are discarded
 
-// Items. ItemGetText copies the text, cut to the buffer and always
-// terminated, and returns the number of characters copied (0 when the item is
-// absent or the handle is unknown).
+// Items. ItemGetText copies the bytes of a text item as stored, zero bytes
+// included, cut to the buffer and always terminated, and returns the number
+// of bytes copied (0 when there is no text item of that name or the handle is
+// unknown). A returned length above strlen(buffer) means the value holds a
+// zero byte.
 std::uint16_t ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
                           std::uint16_t buffer_size);
 Status ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time);

@@ -277,6 +277,7 @@ TEST_F(FillTest, AFailedWriteStopsTheFillWithItsStatus) {
     fake.databases["busytime.nsf"];
     fake.fail.Fail(c.operation, 0x0118, c.call);
     notes::ScopedBackend installed(fake);
+    ASSERT_EQ(NotesInit(0, nullptr), 0);
     DbHandle db = 0;
     NoteHandle note = 0;
     ASSERT_EQ(DbOpen("busytime.nsf", &db), 0);

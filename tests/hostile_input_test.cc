@@ -200,6 +200,27 @@ TEST_F(HostileInputTest, ProfileValuesWithQuotesPercentAndSqlAreTakenLiterally) 
     EXPECT_NE(request.target.find("?q='%s%n\"&x=`;--&u="), std::string::npos) << request.target;
 }
 
+// A profile address with a zero byte is no address of the user before it:
+// the profile is skipped, and the victim's document keeps the victim's busy
+// time, run after run.
+TEST_F(HostileInputTest, AddressWithAZeroByteNeverReplacesAnotherUsersDocument) {
+  AddProfile("victim@x.com", server_.Url("/fb/2"));
+  ASSERT_TRUE(test_support::AddRawProfile(dir_.Ini(), std::string("victim@x.com\0other", 18),
+                                          server_.Url("/fb/7")));
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    const ChildOutcome harvest = Harvest();
+    ASSERT_TRUE(harvest.Exited(0)) << Describe(harvest);
+    EXPECT_NE(harvest.out.find("has a zero byte in its UserEmailAddress. Profile is skipped.\n"),
+              std::string::npos)
+        << harvest.out;
+    const auto documents = Documents();
+    ASSERT_EQ(documents.size(), 1u);
+    ASSERT_EQ(documents.at("victim@x.com").size(), 1u);
+    EXPECT_EQ(documents.at("victim@x.com")[0].entries, 2);
+  }
+}
+
 // --- The settings file ------------------------------------------------------------
 
 // A settings file as an editor on another system or a careless hand leaves

@@ -56,7 +56,7 @@ TEST_F(LocalRuntimeTest, DatabaseSurvivesCloseAndReopenWithEveryItemByte) {
   ASSERT_EQ(runtime_.ReadItems(hNote, &items), 0);
   EXPECT_EQ(items, expected);
   char text[8];
-  EXPECT_EQ(ItemGetText(hNote, "subject", text, sizeof text), 1);
+  EXPECT_EQ(ItemGetText(hNote, "subject", text, sizeof text), 2);  // the zero byte counts
   EXPECT_STREQ(text, "1");
 
   std::vector<std::string> problems;

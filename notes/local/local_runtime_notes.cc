@@ -98,9 +98,11 @@ std::uint16_t LocalRuntime::ItemGetText(NoteHandle hNote, const char* item_name,
   if (item_name == nullptr || impl_->FindNote(hNote, &open) != 0) return 0;
   const ItemInfo* item = FindTextItem(open->note, item_name);
   if (item == nullptr) return 0;
-  std::string_view text = TextOf(*item);
-  std::size_t length = std::min<std::size_t>(text.size(), buffer_size - 1u);
-  if (length > 0) std::memcpy(buffer, text.data(), length);
+  // The whole value, zero bytes included: a caller that compares the length
+  // with strlen sees a text that holds one, rather than a shorter text that
+  // looks clean.
+  const std::size_t length = std::min<std::size_t>(item->value.size(), buffer_size - 1u);
+  if (length > 0) std::memcpy(buffer, item->value.data(), length);
   buffer[length] = '\0';
   return static_cast<std::uint16_t>(length);
 }

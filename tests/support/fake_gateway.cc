@@ -4,13 +4,22 @@
 // before the first). A read skips forward from there, returns entries starting
 // at the current one, and leaves the position on the last entry returned, so
 // "skip 1, return n" continues a view and "skip 0" reads from a found match.
+//
+// Where the local runtime's behaviour is pure logic (the plan of a read pass,
+// the time text) the fake calls the same code, so that the two cannot drift;
+// tests/notes_gateway_contract_test.cc holds both to the same behaviour.
 #include "tests/support/fake_gateway.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <optional>
 
+#include "notes/local/text_compare.h"
+#include "notes/local/time_date.h"
+#include "notes/local/view.h"
 #include "notes/status_codes.h"
 
 namespace test_support {
@@ -38,12 +47,43 @@ std::string TextOf(const FakeItem& item) {
   return std::string(item.bytes.begin(), end);
 }
 
+// Only text items are read as texts, as in the local runtime.
 const FakeItem* FindItem(const std::vector<FakeItem>& items, const char* name) {
   for (const FakeItem& item : items) {
-    if (SameText(item.name, name)) return &item;
+    if (item.type == kTypeText && SameText(item.name, name)) return &item;
   }
   return nullptr;
 }
+
+// The key a view sorts a document by, or nullopt when the view does not show
+// it (no text, or an empty one, in its key item).
+std::optional<std::string> ViewKey(const FakeView& view, const std::vector<FakeItem>& items) {
+  const FakeItem* item = FindItem(items, view.key_item.c_str());
+  if (item == nullptr || TextOf(*item).empty()) return std::nullopt;
+  return TextOf(*item);
+}
+
+// Puts a saved document into every view of its database that shows it, at its
+// place in the view's order (key case-insensitively, then NoteId), as the
+// local runtime's views show every stored document.
+void PlaceInViews(FakeDatabase& db, NoteId note_id) {
+  const std::vector<FakeItem>& items = db.documents[note_id];
+  for (auto& [name, view] : db.views) {
+    std::erase(view.entries, note_id);
+    const std::optional<std::string> key = ViewKey(view, items);
+    if (!key) continue;
+    const auto after = std::find_if(view.entries.begin(), view.entries.end(), [&](NoteId other) {
+      const auto doc = db.documents.find(other);
+      if ((other & kNoteIdCategory) != 0 || doc == db.documents.end()) return false;
+      const std::string other_key = ViewKey(view, doc->second).value_or("");
+      const int order = notes::local::CompareNoCase(other_key, *key);
+      return order > 0 || (order == 0 && other > note_id);
+    });
+    view.entries.insert(after, note_id);
+  }
+}
+
+bool ValidItemName(const char* name, std::size_t length) { return name != nullptr && length > 0; }
 
 void SetItem(std::vector<FakeItem>& items, FakeItem item) {
   for (FakeItem& existing : items) {
@@ -53,20 +93,6 @@ void SetItem(std::vector<FakeItem>& items, FakeItem item) {
     }
   }
   items.push_back(std::move(item));
-}
-
-void PutLittleEndian(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// Reads `count` digits at `text`; -1 when one of them is no digit.
-int Digits(const char* text, int count) {
-  int value = 0;
-  for (int i = 0; i < count; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
 }
 
 }  // namespace
@@ -98,7 +124,14 @@ std::string FakeGateway::ItemText(const std::string& db_path, NoteId note_id,
 Status FakeGateway::Enter(const std::string& operation, const std::string& arguments) {
   calls.push_back(arguments.empty() ? operation : operation + "(" + arguments + ")");
   if (terminated && operation != "NotesInit") violations.push_back(operation + " after NotesTerm");
-  return fail.Next(operation);
+  const Status status = fail.Next(operation);
+  if (status != 0) return status;
+  // The operations that need a started runtime, as in the local runtime.
+  static const char* const kPure[] = {"NotesInit",  "NotesTerm",       "MakeNetPath",
+                                      "CurrentTime", "GetIntlSettings", "TextToTime",
+                                      "LoadErrorText"};
+  const bool pure = std::find(std::begin(kPure), std::end(kPure), operation) != std::end(kPure);
+  return running || pure ? 0 : notes::kErrNotInitialized;
 }
 
 std::string FakeGateway::DbName(DbHandle hDb) const {
@@ -159,13 +192,21 @@ Status FakeGateway::DbClose(DbHandle hDb) {
 }
 
 bool FakeGateway::GetEnvString(const char* name, char* buffer, std::uint16_t limit) {
-  Enter("GetEnvString", std::string(name) + "," + std::to_string(limit));
-  const auto found = settings.find(name);
-  if (found == settings.end() || limit < 2) return false;
-  const std::size_t length = std::min<std::size_t>(found->second.size(), limit - 2u);
-  std::memcpy(buffer, found->second.data(), length);
-  buffer[length] = '\0';
-  return true;
+  const bool started = Enter("GetEnvString", std::string(name) + "," + std::to_string(limit)) == 0;
+  // Setting names are case-insensitive.
+  const auto found =
+      started ? std::find_if(settings.begin(), settings.end(),
+                             [&](const auto& setting) { return SameText(setting.first, name); })
+              : settings.end();
+  const std::string value = found == settings.end() ? "" : found->second;
+  // At most limit - 1 bytes are stored, the terminator included; an absent
+  // setting leaves an empty text.
+  if (limit >= 2) {
+    const std::size_t length = std::min<std::size_t>(value.size(), limit - 2u);
+    std::memcpy(buffer, value.data(), length);
+    buffer[length] = '\0';
+  }
+  return found != settings.end();
 }
 
 Status FakeGateway::MakeNetPath(const char* port, const char* server, const char* file,
@@ -224,6 +265,8 @@ Status FakeGateway::FindByName(CollectionHandle hCollection, const char* key,
     return status;
   const auto collection = open_collections.find(hCollection);
   if (collection == open_collections.end()) return notes::kErrInvalidCollectionHandle;
+  constexpr std::uint16_t kCaseInsensitive = 2;
+  if ((flags & ~kCaseInsensitive) != 0) return notes::kErrBadArgument;
   const FakeDatabase& db = databases[collection->second.db_path];
   const FakeView& view = db.views.at(collection->second.view_name);
   std::uint32_t first = 0;
@@ -232,7 +275,9 @@ Status FakeGateway::FindByName(CollectionHandle hCollection, const char* key,
     const auto doc = db.documents.find(view.entries[i]);
     if ((view.entries[i] & kNoteIdCategory) != 0 || doc == db.documents.end()) continue;
     const FakeItem* item = FindItem(doc->second, view.key_item.c_str());
-    if (item == nullptr || !SameText(TextOf(*item), key)) continue;
+    if (item == nullptr) continue;
+    const std::string text = TextOf(*item);
+    if (flags & kCaseInsensitive ? !SameText(text, key) : text != key) continue;
     if (count++ == 0) first = static_cast<std::uint32_t>(i + 1);
   }
   if (count == 0) return notes::kErrNoMatch;
@@ -256,25 +301,26 @@ Status FakeGateway::ReadEntries(CollectionHandle hCollection, CollectionPosition
     return status;
   const auto collection = open_collections.find(hCollection);
   if (collection == open_collections.end()) return notes::kErrInvalidCollectionHandle;
+  // The directions and the mask the local runtime knows: forward, or "stay"
+  // to read from a found entry; NoteIds only.
+  const bool stays = skip_direction == 0 && skip_count == 0;
+  if ((skip_direction != 1 && !stays) || return_direction != 1 || read_mask != 1)
+    return notes::kErrBadArgument;
   const std::vector<NoteId>& entries =
       databases[collection->second.db_path].views.at(collection->second.view_name).entries;
-  const std::uint64_t size = entries.size();
-  const std::uint64_t current = std::min<std::uint64_t>(position->index[0] + skip_count, size + 1);
-  const std::uint64_t first = std::max<std::uint64_t>(current, 1);
-  std::uint64_t count = first <= size ? std::min<std::uint64_t>(return_count, size - first + 1) : 0;
-  if (read_pass_size != 0) count = std::min<std::uint64_t>(count, read_pass_size);
+  const notes::local::ReadPass pass = notes::local::PlanReadPass(
+      static_cast<std::uint32_t>(entries.size()), position->index[0], skip_count, return_count,
+      read_pass_size != 0 ? read_pass_size : std::numeric_limits<std::uint32_t>::max());
 
-  std::vector<std::uint8_t> bytes(count * sizeof(NoteId));
-  if (count > 0) std::memcpy(bytes.data(), &entries[first - 1], bytes.size());
-  *hBuffer = count > 0 ? NewBlock(std::move(bytes)) : 0;
-  position->index[0] = static_cast<std::uint32_t>(count > 0 ? first + count - 1 : current);
-  if (buffer_length) *buffer_length = static_cast<std::uint32_t>(count * sizeof(NoteId));
-  if (skipped) *skipped = skip_count;
-  if (entries_returned) *entries_returned = static_cast<std::uint32_t>(count);
-  if (signal_flags) {
-    const bool more = count < return_count && first + count <= size;
-    *signal_flags = more ? kSignalMoreToDo : 0;
-  }
+  std::vector<std::uint8_t> bytes(pass.count * sizeof(NoteId));
+  if (pass.count > 0) std::memcpy(bytes.data(), &entries[pass.first - 1], bytes.size());
+  *hBuffer = pass.count > 0 ? NewBlock(std::move(bytes)) : 0;
+  *position = CollectionPosition{};
+  position->index[0] = pass.position;
+  if (buffer_length) *buffer_length = static_cast<std::uint32_t>(pass.count * sizeof(NoteId));
+  if (skipped) *skipped = pass.skipped;
+  if (entries_returned) *entries_returned = pass.count;
+  if (signal_flags) *signal_flags = pass.more ? kSignalMoreToDo : 0;
   return 0;
 }
 
@@ -325,7 +371,7 @@ Status FakeGateway::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t,
   const auto doc = db->second.documents.find(note_id);
   if (doc == db->second.documents.end()) return notes::kErrNoteNotFound;
   *hNote = next_handle_++;
-  open_notes[*hNote] = FakeOpenNote{db->first, note_id, doc->second};
+  open_notes[*hNote] = FakeOpenNote{db->first, note_id, doc->second, hDb};
   return 0;
 }
 
@@ -344,7 +390,7 @@ Status FakeGateway::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
   if (const Status status = Enter("NoteCreate", DbName(hDb))) return status;
   if (open_dbs.count(hDb) == 0) return notes::kErrInvalidDbHandle;
   *hNote = next_handle_++;
-  open_notes[*hNote] = FakeOpenNote{open_dbs[hDb], 0, {}};
+  open_notes[*hNote] = FakeOpenNote{open_dbs[hDb], 0, {}, hDb};
   return 0;
 }
 
@@ -353,9 +399,13 @@ Status FakeGateway::NoteUpdate(NoteHandle hNote, std::uint16_t flags) {
     return status;
   FakeOpenNote* note = FindNote(hNote);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  if (open_dbs.count(note->db) == 0) return notes::kErrInvalidDbHandle;  // its database closed
   FakeDatabase& db = databases[note->db_path];
+  // A stored note that someone deleted meanwhile is not brought back.
+  if (note->note_id != 0 && db.documents.count(note->note_id) == 0) return notes::kErrNoteDeleted;
   if (note->note_id == 0) note->note_id = db.next_note_id++;
   db.documents[note->note_id] = note->items;
+  PlaceInViews(db, note->note_id);
   return 0;
 }
 
@@ -366,9 +416,11 @@ Status FakeGateway::NoteClose(NoteHandle hNote) {
 
 std::uint16_t FakeGateway::ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
                                        std::uint16_t buffer_size) {
-  Enter("ItemGetText", NoteName(hNote) + "," + item_name + "," + std::to_string(buffer_size));
+  const Status status =
+      Enter("ItemGetText", NoteName(hNote) + "," + item_name + "," + std::to_string(buffer_size));
   if (buffer_size == 0) return 0;
   buffer[0] = '\0';
+  if (status != 0) return 0;
   const FakeOpenNote* note = FindNote(hNote);
   const FakeItem* item = note ? FindItem(note->items, item_name) : nullptr;
   if (item == nullptr) return 0;
@@ -391,6 +443,7 @@ Status FakeGateway::ItemSetText(NoteHandle hNote, const char* item_name, const c
   if (const Status status = Enter("ItemSetText", NoteName(hNote) + "," + item_name)) return status;
   FakeOpenNote* note = FindNote(hNote);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  if (!ValidItemName(item_name, std::strlen(item_name))) return notes::kErrBadArgument;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
   SetItem(note->items, FakeItem{item_name, kTypeText,
                                 static_cast<std::uint16_t>(summary ? kItemFlagSummary : 0),
@@ -405,6 +458,7 @@ Status FakeGateway::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const
   if (const Status status = Enter("ItemAppend", NoteName(hNote) + "," + name)) return status;
   FakeOpenNote* note = FindNote(hNote);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
+  if (!ValidItemName(item_name, name_length)) return notes::kErrBadArgument;
   const auto* bytes = static_cast<const std::uint8_t*>(value);
   note->items.push_back(FakeItem{name, type_code, item_flags, {bytes, bytes + value_length}});
   return 0;
@@ -420,25 +474,15 @@ void FakeGateway::GetIntlSettings(IntlSettings* intl, std::uint16_t size) {
   std::memset(intl, 0, std::min<std::size_t>(size, sizeof *intl));
 }
 
-Status FakeGateway::TextToTime(const IntlSettings*, const TimeTextFormat*, const char** text_ptr,
-                               std::uint16_t length, TimeDate* time) {
+Status FakeGateway::TextToTime(const IntlSettings* settings, const TimeTextFormat* format,
+                               const char** text_ptr, std::uint16_t length, TimeDate* time) {
   if (const Status status = Enter("TextToTime", std::string(*text_ptr, length))) return status;
-  const char* text = *text_ptr;
-  if (length < 23 || std::memcmp(text + 19, " GMT", 4) != 0 || text[4] != '-' || text[7] != '-' ||
-      text[10] != ' ' || text[13] != ':' || text[16] != ':')
+  static constexpr std::uint8_t kFormat[4] = {4, 0, 0, 2};
+  if (settings->flags != 396 || std::memcmp(format->bytes, kFormat, sizeof kFormat) != 0)
+    return notes::kErrBadArgument;
+  if (!notes::local::ParseGmtTimeText(std::string_view(*text_ptr, length), time))
     return notes::kErrTimeText;
-  const int year = Digits(text, 4), month = Digits(text + 5, 2), day = Digits(text + 8, 2);
-  const int hour = Digits(text + 11, 2), minute = Digits(text + 14, 2),
-            second = Digits(text + 17, 2);
-  if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
-      minute < 0 || minute > 59 || second < 0 || second > 59)
-    return notes::kErrTimeText;
-  const int a = (14 - month) / 12, y = year + 4800 - a, m = month + 12 * a - 3;
-  const int julian_day = day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
-  const int hundredths = ((hour * 60 + minute) * 60 + second) * 100;
-  PutLittleEndian(time->bytes, static_cast<std::uint32_t>(hundredths));
-  PutLittleEndian(time->bytes + 4, static_cast<std::uint32_t>(julian_day));
-  *text_ptr += 23;
+  *text_ptr += length;
   return 0;
 }
 

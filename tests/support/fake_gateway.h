@@ -13,9 +13,9 @@
 // - violations: misuse the fake noticed (a call after NotesTerm, an unknown or
 //   still locked block freed, ...). A correct program leaves it empty.
 //
-// Handles are never reused. Faults, unknown handles and missing things return
-// the local runtime's status codes (notes/status_codes.h) and leave outputs
-// untouched. NotesTerm leaves the open tables as they were, so a test can see
+// Handles are never reused. Faults, unknown handles, missing things and calls
+// outside NotesInit..NotesTerm return the local runtime's status codes
+// (notes/status_codes.h) and leave outputs untouched. NotesTerm leaves the open tables as they were, so a test can see
 // what the program left open. Install it with notes::ScopedBackend.
 #pragma once
 
@@ -39,9 +39,11 @@ struct FakeItem {
 // A text item as the program reads it with ItemGetText.
 FakeItem TextItem(const std::string& name, const std::string& value);
 
+// A saved document is put into every view whose key item it holds as a
+// non-empty text, at its place by key (case-insensitive) and NoteId.
 struct FakeView {
   std::vector<NoteId> entries;   // view order; top bit set: category entry
-  std::string key_item;          // the item FindByName compares (case-insensitively)
+  std::string key_item;          // the text item FindByName compares
 };
 
 struct FakeDatabase {
@@ -59,6 +61,7 @@ struct FakeOpenNote {
   std::string db_path;
   NoteId note_id = 0;            // 0 until a created note is saved
   std::vector<FakeItem> items;
+  DbHandle db = 0;               // the handle it was opened or created through
 };
 
 struct FakeCollection {
@@ -132,9 +135,8 @@ class FakeGateway : public notes::Backend {
                     std::uint32_t value_length) override;
   void CurrentTime(TimeDate* now) override;
   void GetIntlSettings(IntlSettings* settings, std::uint16_t size) override;
-  // Reads "YYYY-MM-DD HH:MM:SS GMT" into the local runtime's layout: bytes
-  // 0-3 hundredths of a second since midnight UTC, bytes 4-7 the Julian Day
-  // Number, both little-endian.
+  // Reads exactly "YYYY-MM-DD HH:MM:SS GMT" into the local runtime's layout
+  // (notes/local/time_date.h), with the local runtime's own reader.
   Status TextToTime(const IntlSettings* settings, const TimeTextFormat* format,
                     const char** text_ptr, std::uint16_t length, TimeDate* time) override;
   // "fake error N", N the error number in decimal.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "notes/backend.h"
@@ -38,8 +39,12 @@ std::size_t CountOf(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-bool AddEmptyBusytimeDocument(const fs::path& ini, const char* database,
-                              const std::string& address) {
+namespace {
+
+// Saves one new note, filled by `fill`, into `database` of the data directory
+// that `ini` configures, straight through the local runtime.
+bool SaveNote(const fs::path& ini, const char* database,
+              const std::function<void(NoteHandle)>& fill) {
   notes::local::LocalRuntime runtime;
   notes::ScopedBackend installed(runtime);
   std::string program = "harvest-test";
@@ -51,14 +56,7 @@ bool AddEmptyBusytimeDocument(const fs::path& ini, const char* database,
   NoteHandle note = 0;
   if (DbOpen(database, &db) == 0) {
     if (NoteCreate(db, &note) == 0) {
-      ItemSetText(note, "$Name", address.c_str(), static_cast<std::uint16_t>(address.size()),
-                  true);
-      // Empty lists: the header's count 0; the extended list names its entry size.
-      const std::vector<std::uint8_t> list(8, 0);
-      std::vector<std::uint8_t> list_ext(8, 0);
-      list_ext[6] = 72;
-      ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, list.data(), 8);
-      ItemAppend(note, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(), 8);
+      fill(note);
       saved = NoteUpdate(note, 0) == 0;
       NoteClose(note);
     }
@@ -66,6 +64,33 @@ bool AddEmptyBusytimeDocument(const fs::path& ini, const char* database,
   }
   NotesTerm();
   return saved;
+}
+
+void SetText(NoteHandle note, const std::string& name, const std::string& text) {
+  ItemSetText(note, name.c_str(), text.data(), static_cast<std::uint16_t>(text.size()), true);
+}
+
+}  // namespace
+
+bool AddEmptyBusytimeDocument(const fs::path& ini, const char* database,
+                              const std::string& address) {
+  return SaveNote(ini, database, [&](NoteHandle note) {
+    SetText(note, "$Name", address);
+    // Empty lists: the header's count 0; the extended list names its entry size.
+    const std::vector<std::uint8_t> list(8, 0);
+    std::vector<std::uint8_t> list_ext(8, 0);
+    list_ext[6] = 72;
+    ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, list.data(), 8);
+    ItemAppend(note, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(), 8);
+  });
+}
+
+bool AddRawProfile(const fs::path& ini, const std::string& address, const std::string& url) {
+  return SaveNote(ini, "ruvconfig.nsf", [&](NoteHandle note) {
+    SetText(note, "Form", "CalendarProfile");
+    SetText(note, "UserEmailAddress", address);
+    SetText(note, "busytimeurl", url);
+  });
 }
 
 HarvestDirectory::HarvestDirectory(std::string binary_dir, const std::string& prefix)

@@ -27,6 +27,13 @@ namespace test_support {
 bool AddEmptyBusytimeDocument(const std::filesystem::path& ini, const char* database,
                               const std::string& address);
 
+// Saves a calendar profile with exactly these bytes, straight through the
+// local runtime, into "ruvconfig.nsf" of the data directory that `ini`
+// configures: values the admin tool refuses (a zero byte), as a hand-edited
+// database could hold them.
+bool AddRawProfile(const std::filesystem::path& ini, const std::string& address,
+                   const std::string& url);
+
 // One busy-time document as `nsfutil busytime list` shows it.
 struct BusytimeRow {
   std::uint32_t note_id = 0;
