@@ -161,6 +161,11 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
   NoteHandle note_handle = 0;
   const int opened = OpenBusytimeDoc(strUserName, &note_handle, dbs.db_handle, error);
   if (opened == kOpenBusytimeDocFatal) return ProfileOutcome::kStopped;
+  if (opened == kOpenBusytimeDocStoreFailed) {
+    // The busy-time database failed: every later user would fail alike.
+    std::printf("ERR -- Failed to replace %s's busytime document.\n", strUserName);
+    return ProfileOutcome::kFailed;
+  }
   if (opened != 1) {
     std::printf("Failed on populating %s's busy time data. User is skipped.\n", strUserName);
     return ProfileOutcome::kNext;

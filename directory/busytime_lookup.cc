@@ -3,9 +3,13 @@
 // The user's documents are found through the view "Main" of the busy-time
 // database, sorted by "$Name". Exactly one match is the user's current
 // document and is deleted; with none (a user seen for the first time) or with
-// several (which the run cannot tell apart) nothing is deleted. A user whose
-// view cannot be used is skipped without creating anything, so the run never
-// adds a document it could not first look for.
+// several (which the run cannot tell apart) nothing is deleted.
+//
+// A failure of the database itself (read-only, full, damaged, locked past the
+// lock timeout), or a view that cannot be found or opened, is no matter of
+// this user: it is handed to the run, which stops, rather than skip every
+// user in turn and end as if all went well. Nothing is created then, so the
+// run never adds a document it could not first look for.
 //
 // The search and the read of what it found are two steps. Another run saving
 // or deleting a document in between shifts the view's entries, so the entry
@@ -38,6 +42,15 @@ struct Matches {
   std::uint32_t NumberReturned = 0;
 };
 
+// The result for a failed operation on the busy-time database: a store
+// failure goes to the run unreported; anything else concerns this user only,
+// who is skipped after its text.
+int Failed(Status status) {
+  if (notes::IsStoreFailure(status)) return kOpenBusytimeDocStoreFailed;
+  ReportStatus(status);
+  return -1;
+}
+
 // Searches the view for the address and reads the NoteIds of the matches.
 // Returns 1, or the result the lookup must give up with.
 int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* matches,
@@ -51,8 +64,7 @@ int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* 
       matches->MatchSize = 0;
       return 1;
     }
-    ReportStatus(*error);
-    return -1;
+    return Failed(*error);
   }
   if (matches->MatchSize == 0) return 1;
 
@@ -60,6 +72,7 @@ int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* 
                        matches->MatchSize, kReadNoteIds, &matches->hBuffer, nullptr, nullptr,
                        &matches->NumberReturned, nullptr);
   if (*error != 0) {
+    if (notes::IsStoreFailure(*error)) return kOpenBusytimeDocStoreFailed;
     // The caller takes 1 for success; an error number of 1 must not pass as one.
     const int number = ErrorNumber(*error);
     return number == 1 ? -1 : number;
@@ -83,14 +96,11 @@ bool SameAddress(std::string_view a, std::string_view b) {
 }
 
 // Returns 1 when the document `id` is the user's, -1 (after saying why) when
-// it cannot be read or belongs to someone else.
+// it cannot be read or belongs to someone else, kOpenBusytimeDocStoreFailed.
 int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* error) {
   NoteHandle document = 0;
   *error = NoteOpen(db_handle, id, 0, &document);
-  if (*error != 0) {
-    ReportStatus(*error);
-    return -1;
-  }
+  if (*error != 0) return Failed(*error);
   char name[kMaxTextBuffer + 1] = "";
   const std::uint16_t length = ItemGetText(document, "$Name", name, sizeof name);
   // The note was only read: a failed close loses nothing.
@@ -123,17 +133,11 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
                     Status* error) {
   NoteId view_id = 0;
   *error = FindDesignNote(db_handle, "Main", kViewNoteClass, kViewPattern, &view_id, 0);
-  if (*error != 0) {
-    ReportStatus(*error);
-    return -1;
-  }
+  if (*error != 0) return kOpenBusytimeDocStoreFailed;
   CollectionHandle coll_handle = 0;
   *error = OpenCollection(db_handle, db_handle, view_id, 0, 0, &coll_handle, nullptr, nullptr,
                           nullptr, nullptr);
-  if (*error != 0) {
-    ReportStatus(*error);
-    return -1;
-  }
+  if (*error != 0) return kOpenBusytimeDocStoreFailed;
 
   Matches matches;
   const int result = FindMatches(coll_handle, strUserName, &matches, error);
@@ -145,17 +149,15 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
 
   if (matches.MatchSize == 1 && matches.NumberReturned > 0) {
     const NoteId theone = matches.ids[matches.NumberReturned - 1];
-    if (CheckOwner(db_handle, theone, strUserName, error) != 1) {
-      ReleaseMatches(matches);
-      CloseCollection(coll_handle);
-      return -1;
+    int checked = CheckOwner(db_handle, theone, strUserName, error);
+    if (checked == 1) {
+      *error = NoteDelete(db_handle, theone, 0);
+      if (*error != 0) checked = Failed(*error);
     }
-    *error = NoteDelete(db_handle, theone, 0);
-    if (*error != 0) {
-      ReportStatus(*error);
+    if (checked != 1) {
       ReleaseMatches(matches);
       CloseCollection(coll_handle);
-      return -1;
+      return checked;
     }
   } else if (matches.MatchSize > 1) {
     std::printf("WARN -- %s has %u busy-time documents; none was deleted, a new one is added "

@@ -9,10 +9,17 @@
 // been closed and the runtime ended; the run must stop without using either.
 constexpr int kOpenBusytimeDocFatal = -2;
 
+// Result when the busy-time database failed (notes::IsStoreFailure), or its
+// view "Main" cannot be found or opened: no user's document could be replaced,
+// so the run must stop. Nothing was created; *error holds the status, not yet
+// reported.
+constexpr int kOpenBusytimeDocStoreFailed = -3;
+
 // Returns 1 with the new note's handle in *hBusytimeDoc; -1 when the old
 // document could not be read, was not the user's (the view changed under the
-// lookup) or could not be deleted, or the view could not be used (the user is
-// skipped, nothing was created); kOpenBusytimeDocFatal as above; otherwise the
-// error number of a failed entry read. *error receives each examined status.
+// lookup) or was gone by the time of its delete (the user is skipped, nothing
+// was created); kOpenBusytimeDocFatal and kOpenBusytimeDocStoreFailed as
+// above; otherwise the error number of a failed entry read. *error receives
+// each examined status.
 int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle db_handle,
                     Status* error);

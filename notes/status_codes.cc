@@ -49,6 +49,27 @@ constexpr StatusEntry kTexts[] = {
 
 }  // namespace
 
+bool IsStoreFailure(Status status) {
+  switch (ErrorNumber(status)) {
+    case kErrNotInitialized:
+    case kErrNotADatabase:
+    case kErrDatabaseVersion:
+    case kErrDatabaseLocked:
+    case kErrDatabaseIo:
+    case kErrDiskFull:
+    case kErrReadOnly:
+    case kErrDatabaseCorrupt:
+    case kErrDatabaseFailed:
+    case kErrInvalidDbHandle:
+    case kErrTooManyHandles:
+    case kErrNoteIdsExhausted:
+    case kErrOutOfMemory:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string_view StatusText(std::uint16_t error_number) {
   for (const StatusEntry& entry : kTexts) {
     if (entry.status == error_number) return entry.text;

@@ -58,6 +58,13 @@ constexpr Status kErrBadArgument = 0x0140;
 constexpr Status kErrTimeText = 0x0141;
 constexpr Status kErrOutOfMemory = 0x0142;
 
+// Whether a status says that the database itself cannot be used now: it is
+// read-only, full, damaged, locked by another process past LockTimeout,
+// failing to read or write, or gone. Such a failure hits every later write as
+// well, so a run stops at the first one. The statuses about one note or one
+// search (no match, a note deleted meanwhile) are not among them.
+bool IsStoreFailure(Status status);
+
 // The text of an error number, or an empty view for a number this runtime
 // never returns.
 std::string_view StatusText(std::uint16_t error_number);

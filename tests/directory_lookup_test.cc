@@ -16,7 +16,9 @@ namespace {
 using test_support::FakeGateway;
 using test_support::TextItem;
 
-constexpr Status kIo = notes::kErrDatabaseIo;  // "fake error 279"
+constexpr Status kIo = notes::kErrDatabaseIo;  // "fake error 279", a store failure
+constexpr Status kGone = notes::kErrNoteNotFound;  // "fake error 304", this user's only
+constexpr int kStore = kOpenBusytimeDocStoreFailed;
 constexpr NoteHandle kUntouched = 0xBAD;
 
 std::vector<std::string> WithoutHandles(const std::vector<std::string>& calls) {
@@ -34,6 +36,7 @@ struct LookupCase {
   const char* name;
   const char* user;
   const char* fail_operation;  // "" for none
+  Status fail_status;
   int result;
   Status error;
   const char* out;
@@ -93,7 +96,7 @@ class LookupTest : public ::testing::TestWithParam<LookupCase> {
 
 TEST_P(LookupTest, ReplacesOrSkipsAsTheViewAllows) {
   const LookupCase& c = GetParam();
-  if (c.fail_operation[0] != '\0') fake_.fail.Fail(c.fail_operation, kIo);
+  if (c.fail_operation[0] != '\0') fake_.fail.Fail(c.fail_operation, c.fail_status);
   EXPECT_EQ(Lookup(c.user), c.result);
   EXPECT_EQ(error_, c.error);
   EXPECT_EQ(out_, c.out);
@@ -122,7 +125,7 @@ const char kWarnBob[] =
 INSTANTIATE_TEST_SUITE_P(
     Cases, LookupTest,
     ::testing::Values(
-        LookupCase{"OneDocumentIsDeleted", "ALICE@x.com", "", 1, 0, "", "",
+        LookupCase{"OneDocumentIsDeleted", "ALICE@x.com", "", 0, 1, 0, "", "",
                    Calls({"FindByName(busytime.nsf/Main,ALICE@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
@@ -131,54 +134,70 @@ INSTANTIATE_TEST_SUITE_P(
                           "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
                           "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
                    {0x24, 0x28}},
-        LookupCase{"NoDocumentYet", "carol@x.com", "", 1, 0, "", "",
+        LookupCase{"NoDocumentYet", "carol@x.com", "", 0, 1, 0, "", "",
                    Calls({"FindByName(busytime.nsf/Main,carol@x.com,2)",
                           "NoteCreate(busytime.nsf)", "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
-        LookupCase{"TwoDocumentsAreKeptWithAWarning", "bob@x.com", "", 1, 0, kWarnBob, "",
+        LookupCase{"TwoDocumentsAreKeptWithAWarning", "bob@x.com", "", 0, 1, 0, kWarnBob, "",
                    Calls({"FindByName(busytime.nsf/Main,bob@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,2,1)", "LockObject",
                           "NoteCreate(busytime.nsf)", "UnlockObject", "FreeObject",
                           "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
-        LookupCase{"ViewLookupFails", "alice@x.com", "FindDesignNote", -1, kIo, "",
-                   "\nfake error 279\n",
-                   {"FindDesignNote(busytime.nsf,Main,8,-G40n,0)", "LoadErrorText(279,200)"},
+        // The store's failures go to the run unreported, whatever the step.
+        LookupCase{"ViewLookupFails", "alice@x.com", "FindDesignNote", kIo, kStore, kIo, "", "",
+                   {"FindDesignNote(busytime.nsf,Main,8,-G40n,0)"},
                    {0x20, 0x24, 0x28}},
-        LookupCase{"CollectionOpenFails", "alice@x.com", "OpenCollection", -1, kIo, "",
-                   "\nfake error 279\n", Calls({"LoadErrorText(279,200)"}), {0x20, 0x24, 0x28}},
-        LookupCase{"SearchFails", "alice@x.com", "FindByName", -1, kIo, "", "\nfake error 279\n",
+        LookupCase{"CollectionOpenFails", "alice@x.com", "OpenCollection", kIo, kStore, kIo, "",
+                   "", Calls({}), {0x20, 0x24, 0x28}},
+        LookupCase{"SearchFails", "alice@x.com", "FindByName", kIo, kStore, kIo, "", "",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
-                          "LoadErrorText(279,200)", "CloseCollection(busytime.nsf/Main)"}),
+                          "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
-        // A failed read prints nothing; its error number is the result.
-        LookupCase{"ReadFails", "alice@x.com", "ReadEntries", 279, kIo, "", "",
+        LookupCase{"ReadFailsInTheStore", "alice@x.com", "ReadEntries", kIo, kStore, kIo, "", "",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)",
                           "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
-        LookupCase{"DeleteFailsNothingCreatedBlockReleased", "alice@x.com", "NoteDelete", -1,
-                   kIo, "", "\nfake error 279\n",
+        // Any other failed read prints nothing; its error number is the result.
+        LookupCase{"ReadFails", "alice@x.com", "ReadEntries", notes::kErrInvalidCollectionHandle,
+                   290, notes::kErrInvalidCollectionHandle, "", "",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)",
+                          "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        LookupCase{"DeleteFailsInTheStore", "alice@x.com", "NoteDelete", kIo, kStore, kIo, "", "",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
                           "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
                           "NoteClose(busytime.nsf,0x00000020)",
-                          "NoteDelete(busytime.nsf,0x00000020,0)", "LoadErrorText(279,200)",
+                          "NoteDelete(busytime.nsf,0x00000020,0)", "UnlockObject", "FreeObject",
+                          "CloseCollection(busytime.nsf/Main)"}),
+                   {0x20, 0x24, 0x28}},
+        // Another run deleted it first: this user is skipped, nothing created.
+        LookupCase{"DeletedMeanwhileNothingCreatedBlockReleased", "alice@x.com", "NoteDelete",
+                   kGone, -1, kGone, "", "\nfake error 304\n",
+                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
+                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "NoteOpen(busytime.nsf,0x00000020)",
+                          "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
+                          "NoteClose(busytime.nsf,0x00000020)",
+                          "NoteDelete(busytime.nsf,0x00000020,0)", "LoadErrorText(304,200)",
                           "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // The match is checked before it is deleted: one that cannot be
         // opened is not deleted and nothing is created.
-        LookupCase{"MatchCannotBeOpened", "alice@x.com", "NoteOpen", -1, kIo, "",
-                   "\nfake error 279\n",
+        LookupCase{"MatchCannotBeOpened", "alice@x.com", "NoteOpen", kGone, -1, kGone, "",
+                   "\nfake error 304\n",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
-                          "NoteOpen(busytime.nsf,0x00000020)", "LoadErrorText(279,200)",
+                          "NoteOpen(busytime.nsf,0x00000020)", "LoadErrorText(304,200)",
                           "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // Fatal: everything released before the database is closed and the
         // runtime ended; NotesTerm is the last call.
-        LookupCase{"CreateFailsEndsTheRuntime", "alice@x.com", "NoteCreate",
+        LookupCase{"CreateFailsEndsTheRuntime", "alice@x.com", "NoteCreate", kIo,
                    kOpenBusytimeDocFatal, kIo, "", "\nfake error 279\n",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",

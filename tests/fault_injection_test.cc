@@ -382,11 +382,12 @@ Expected ExpectedFor(const Site& site) {
                            "'s busy time data. User is skipped.\n",
                        false);
       } else {
-        // A failed read of the matches returns its error number without a
-        // status text; every other failure prints one.
-        skips_the_user(Loading(*user) + "Failed on populating " + user->address +
-                           "'s busy time data. User is skipped.\n",
-                       op != "ReadEntries");
+        // The injected status is a failure of the store: the run stops at
+        // this user, whose documents are as they were.
+        stops_at_the_user(Loading(*user) + "ERR -- Failed to replace " + user->address +
+                              "'s busytime document.\n",
+                          Documents::kUntouched);
+        return e;
       }
       break;
     case Stage::kCreate:

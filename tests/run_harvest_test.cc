@@ -254,6 +254,13 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to close busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
+        // A store that cannot be written stops the run at the first user.
+        StopCase{"StoreFailureInTheLookupEndsTheRun",
+                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteDelete", kIo); },
+                 std::string(kFound) + kAliceLoading +
+                     "ERR -- Failed to replace alice@x.com's busytime document.\n" +
+                     kUnsuccessful,
+                 "\nfake error 279\n", {"http://fb/alice"}},
         StopCase{"CreateEndsTheRun",
                  [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteCreate", kIo); },
                  std::string(kFound) + kAliceLoading + kUnsuccessful, "\nfake error 279\n",
@@ -315,13 +322,14 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string(kAliceLoading) + "ERR -- Invalid iCal file format\n" +
                      "ERR -- Failed to read user's calendar info. User is skipped.\n\n",
                  "", true},
+        // Another run deleted her old document first: only she is skipped.
         SkipCase{"LookupFails",
                  [](HarvestRunTest&, FakeGateway& fake, TableTextSource&) {
-                   fake.fail.Fail("NoteDelete", kIo);
+                   fake.fail.Fail("NoteDelete", notes::kErrNoteNotFound);
                  },
                  std::string(kAliceLoading) +
                      "Failed on populating alice@x.com's busy time data. User is skipped.\n",
-                 "\nfake error 279\n", true},
+                 "\nfake error 304\n", true},
         SkipCase{"ProfileCannotBeOpened",
                  [](HarvestRunTest&, FakeGateway& fake, TableTextSource&) {
                    fake.fail.Fail("NoteOpen", kIo);

@@ -80,6 +80,7 @@ class WritesTakenAway {
  public:
   explicit WritesTakenAway(const fs::path& folder) {
     Take(folder);
+    if (!fs::is_directory(folder)) return;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
       if (!entry.is_symlink()) Take(entry.path());
   }

@@ -26,7 +26,8 @@ struct RestrictedCommand {
   std::chrono::milliseconds limit = std::chrono::minutes(1);
 };
 
-// Runs `command` while `folder` and everything in it cannot be written.
+// Runs `command` while `folder` and everything in it cannot be written
+// (`folder` may also be a single file).
 // Without root: the write permissions are taken away and given back after.
 ChildOutcome RunWithReadOnlyFolder(const std::filesystem::path& folder,
                                    const RestrictedCommand& command, std::string* unavailable);
