@@ -194,24 +194,46 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
   return ProfileOutcome::kNext;
 }
 
-// The setting HarvestConcurrency: the default when it is not set, 0 when it
-// is not a whole number from 1 to kMaxHarvestConcurrency.
-int ReadConcurrency(std::string* strValue) {
+// A setting that must be a whole number from `low` to `high`: `*number`
+// keeps its default when the setting is not there. False, after saying so,
+// for any other value.
+bool ReadWholeNumber(const char* name, std::uint64_t low, std::uint64_t high,
+                     std::uint64_t* number) {
   char value[kMaxTextBuffer] = "";
-  if (!GetEnvString("HarvestConcurrency", value, kMaxTextBuffer + 1))
-    return kDefaultHarvestConcurrency;
-  *strValue = value;
-  if (strValue->empty() || strValue->size() > 9 ||
-      strValue->find_first_not_of("0123456789") != std::string::npos)
-    return 0;
-  const int concurrency = std::stoi(*strValue);
-  return concurrency <= kMaxHarvestConcurrency ? concurrency : 0;
+  if (!GetEnvString(name, value, kMaxTextBuffer + 1)) return true;
+  const std::string strValue = value;
+  if (!strValue.empty() && strValue.size() <= 12 &&
+      strValue.find_first_not_of("0123456789") == std::string::npos) {
+    const std::uint64_t read = std::stoull(strValue);
+    if (read >= low && read <= high) {
+      *number = read;
+      return true;
+    }
+  }
+  std::printf("ERR -- The setting %s must be a whole number from %llu to %llu, not \"%s\".\n",
+              name, static_cast<unsigned long long>(low), static_cast<unsigned long long>(high),
+              PrintableText(strValue).c_str());
+  return false;
 }
 
-// The run. `source_for` gives the text source once the concurrency is known;
-// `read_concurrency` false keeps the sequential run without the setting.
-int Run(int argc, char** argv, bool read_concurrency,
-        const std::function<TextSource&(int concurrency)>& source_for) {
+// The settings of downloading ahead; false, after saying which is wrong,
+// when one is out of range.
+bool ReadAheadSettings(AheadSettings* settings) {
+  std::uint64_t concurrency = static_cast<std::uint64_t>(settings->concurrency);
+  std::uint64_t host_connections = static_cast<std::uint64_t>(settings->host_connections);
+  if (!ReadWholeNumber("HarvestConcurrency", 1, kMaxHarvestConcurrency, &concurrency) ||
+      !ReadWholeNumber("HarvestAheadBytes", 0, kMaxHarvestAheadBytes, &settings->ahead_bytes) ||
+      !ReadWholeNumber("HarvestHostConnections", 1, kMaxHarvestConcurrency, &host_connections))
+    return false;
+  settings->concurrency = static_cast<int>(concurrency);
+  settings->host_connections = static_cast<int>(host_connections);
+  return true;
+}
+
+// The run. `source_for` gives the text source once the settings are known;
+// `read_settings` false keeps the sequential run without them.
+int Run(int argc, char** argv, bool read_settings,
+        const std::function<TextSource&(const AheadSettings& settings)>& source_for) {
   char path_name[kMaxPathBuffer] = {};
 
   Status error = NotesInit(argc, argv);
@@ -220,20 +242,18 @@ int Run(int argc, char** argv, bool read_concurrency,
     return 1;
   }
 
-  int concurrency = 1;
-  if (read_concurrency) {
-    std::string strValue;
-    concurrency = ReadConcurrency(&strValue);
-    if (concurrency == 0) {
-      std::printf("ERR -- The setting HarvestConcurrency must be a whole number from 1 to %d, "
-                  "not \"%s\".\n",
-                  kMaxHarvestConcurrency, PrintableText(strValue).c_str());
+  AheadSettings ahead;
+  ahead.concurrency = 1;
+  if (read_settings) {
+    ahead = AheadSettings();
+    if (!ReadAheadSettings(&ahead)) {
       std::fputs(kUnsuccessful, stdout);
       NotesTerm();
       return -1;
     }
   }
-  TextSource& source = source_for(concurrency);
+  const int concurrency = ahead.concurrency;
+  TextSource& source = source_for(ahead);
 
   RunDatabases dbs;
   error = DbOpen("ruvconfig.nsf", &dbs.db_ftsearch);
@@ -312,12 +332,12 @@ int Run(int argc, char** argv, bool read_concurrency,
 
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source) {
   std::unique_ptr<TextSource> source;
-  return Run(argc, argv, true, [&](int concurrency) -> TextSource& {
-    source = make_source(concurrency);
+  return Run(argc, argv, true, [&](const AheadSettings& settings) -> TextSource& {
+    source = make_source(settings);
     return *source;
   });
 }
 
 int RunHarvest(int argc, char** argv, TextSource& source) {
-  return Run(argc, argv, false, [&](int) -> TextSource& { return source; });
+  return Run(argc, argv, false, [&](const AheadSettings&) -> TextSource& { return source; });
 }

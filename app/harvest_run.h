@@ -5,18 +5,20 @@
 #include <functional>
 #include <memory>
 
+#include "freebusy/prefetch_client.h"
 #include "freebusy/text_source.h"
 
-// Makes the run's source of free/busy texts once the run knows how many
-// downloads it may keep in flight: the setting HarvestConcurrency (1 .. 64,
-// 8 when it is not set). Never returns null.
-using TextSourceFactory = std::function<std::unique_ptr<TextSource>(int concurrency)>;
+// Makes the run's source of free/busy texts once the run has read how
+// downloads may run ahead: the settings HarvestConcurrency (1 .. 256, 8 when
+// it is not set), HarvestAheadBytes and HarvestHostConnections. Never
+// returns null.
+using TextSourceFactory = std::function<std::unique_ptr<TextSource>(const AheadSettings&)>;
 
 // Runs the whole harvest with the process's command line (handed to the
 // runtime unchanged) and returns the exit code: 0 when the run completed, 1
 // when the runtime did not start or the busy-time database did not close, -1
-// when the run stopped on an error, HarvestConcurrency not a whole number
-// from 1 to 64 included. With a concurrency above 1 the profiles are read
+// when the run stopped on an error, a setting of downloading ahead out of
+// range included. With a concurrency above 1 the profiles are read
 // first and their URLs announced to the source, which may then download
 // ahead; the console shows the same lines in the same order either way.
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source);

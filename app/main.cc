@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
   // One download at a time for a concurrency of 1, fetched ahead above it.
-  return RunHarvest(argc, argv, [](int concurrency) { return MakeHttpSource(concurrency); });
+  return RunHarvest(argc, argv, [](const AheadSettings& settings) { return MakeHttpSource(settings); });
 }

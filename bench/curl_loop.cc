@@ -30,6 +30,9 @@ void SetUp(CURL* hCurl, const std::string& url, std::size_t* bytes) {
   curl_easy_setopt(hCurl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(hCurl, CURLOPT_NOSIGNAL, 1L);
+  // The harvest's idle limit, so a hung server costs both the same.
+  curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_TIME, 30L);
   curl_easy_setopt(hCurl, CURLOPT_WRITEFUNCTION, CountBody);
   curl_easy_setopt(hCurl, CURLOPT_WRITEDATA, bytes);
 }

@@ -19,6 +19,9 @@
 # the largest K given), FIRST_ONLY=1 (only the first run), HARVEST (another
 # busytime-harvest program to measure, e.g. a copy of an earlier build),
 # FIRST_HARVEST (the program of the first run; default HARVEST's),
+# SEQUENTIAL_LOOP= (empty: no sequential curl loop, which takes N times the
+# latency), HUNG_AT (a position: that user's server reads the request and never
+# answers, so the run meets the 30 s idle limit once),
 # TIME_LIMIT (seconds: a harvest still running then is stopped, and its
 # figures are those of the users it got through; a replacing run does the
 # same work for every user, so they stand for the whole run).
@@ -95,7 +98,7 @@ write_texts "$work/texts"
 texts=(week.ifb month.ifb quarter.ifb free.ifb)
 
 port_file=$work/server.port
-"$server" --root "$work/texts" --port 0 --latency-ms "$latency" --port-file "$port_file" \
+"$server" --root "$work/texts" --port 0 --latency-ms "$latency" --port-file "$port_file" --hang /hang \
   >"$work/server.log" 2>&1 &
 server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
@@ -106,13 +109,14 @@ done
 [ -s "$port_file" ] || { echo "run_bench: the HTTP server did not start" >&2; exit 1; }
 base=http://127.0.0.1:$(tr -d '[:space:]' <"$port_file")
 
-echo "== $users users, server latency $latency ms, texts: ${texts[*]}"
+echo "== $users users, server latency $latency ms, texts: ${texts[*]}${HUNG_AT:+, user $HUNG_AT hung}"
 "$nsfutil" init "$work/data" >/dev/null
 ini=$work/data/notes.ini
-awk -v n="$users" -v base="$base" -v list="${texts[*]}" 'BEGIN {
+awk -v n="$users" -v base="$base" -v list="${texts[*]}" -v hung="${HUNG_AT:-0}" 'BEGIN {
   split(list, t, " ")
   print "address,url"
-  for (i = 1; i <= n; i++) printf "user%06d@bench.example,%s/%s?u=%d\n", i, base, t[(i - 1) % 4 + 1], i
+  for (i = 1; i <= n; i++)
+    printf "user%06d@bench.example,%s/%s?u=%d\n", i, base, i == hung ? "hang" : t[(i - 1) % 4 + 1], i
 }' >"$work/profiles.csv"
 tail -n +2 "$work/profiles.csv" | cut -d, -f2 >"$work/urls.txt"
 start=$(date +%s.%N)
@@ -126,7 +130,7 @@ seconds_of() { awk '{ for (i = 1; i <= NF; i++) if ($i == "s,") print $(i - 1) }
 # is measured against the loop with K, so at any latency the difference is
 # what the harvest adds to the downloads.
 declare -A loop_s
-for k in $(printf '%s\n' 1 "$first_k" "${ks[@]}" | sort -n -u); do
+for k in $(printf '%s\n' ${SEQUENTIAL_LOOP-1} "$first_k" "${ks[@]}" | sort -n -u); do
   loop=$("$curl_loop" "$work/urls.txt" "$k")
   loop_s[$k]=$(seconds_of "$loop")
   if [ "$k" -eq 1 ]; then

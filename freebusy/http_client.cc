@@ -6,6 +6,7 @@
 #include "freebusy/http_client.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "freebusy/http_transfer.h"
 
@@ -28,14 +29,25 @@ HttpClient::~HttpClient() = default;
 Download HttpClient::Get(const char* url) {
   DownloadChain chain(url, impl_->limits);
   if (chain.Pending() && impl_->hCurl == nullptr) chain.FailToStart();
-  while (chain.Pending() && chain.Prepare(impl_->hCurl))
+  while (chain.Pending()) {
+    std::this_thread::sleep_until(chain.NotBefore());  // a server's Retry-After
+    if (!chain.Prepare(impl_->hCurl)) break;
     chain.Complete(impl_->hCurl, curl_easy_perform(impl_->hCurl));
+  }
   return chain.Take();
+}
+
+int Deliver(Download& download, std::string& freetimedata) {
+  std::fputs(download.messages.c_str(), stdout);
+  if (download.result != 1) return download.result;
+  if (freetimedata.empty())
+    freetimedata = std::move(download.body);
+  else
+    freetimedata += download.body;
+  return 1;
 }
 
 int HttpClient::FetchUrl(std::string& freetimedata, const char* url) {
   Download download = Get(url);
-  std::fputs(download.messages.c_str(), stdout);
-  if (download.result == 1) freetimedata += download.body;
-  return download.result;
+  return Deliver(download, freetimedata);
 }

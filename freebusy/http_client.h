@@ -25,6 +25,10 @@ struct Download {
   std::string messages;  // the line(s) to print on standard output, in order
 };
 
+// Prints the download's messages and hands its body to `freetimedata`: moved
+// when that is empty, so a big text is never copied, else appended.
+int Deliver(Download& download, std::string& freetimedata);
+
 class HttpClient final : public TextSource {
  public:
   explicit HttpClient(const FetchLimits& limits = FetchLimits());
@@ -34,7 +38,9 @@ class HttpClient final : public TextSource {
 
   // Downloads `url` (http or https; no scheme means http).
   // A download succeeds only with a whole 2xx body (redirects followed, at
-  // most `max_redirects`). Anything else fails with an empty body: a refused
+  // most `max_redirects`; a 429 or 503 answer with a Retry-After of at most
+  // 60 s asked once more after that wait, within the overall limit).
+  // Anything else fails with an empty body: a refused
   // URL, no response, a non-2xx status, a transfer cut off or timed out, a body
   // over `max_body_bytes`, and a body holding a zero byte anywhere (a
   // free/busy text never does, so such a body is not text, however the
@@ -44,7 +50,8 @@ class HttpClient final : public TextSource {
   // never the user information of the URL.
   Download Get(const char* url);
 
-  // Get, then prints the messages and appends the body.
+  // Get, then prints the messages and appends the body (moved in when
+  // `freetimedata` is empty).
   int FetchUrl(std::string& freetimedata, const char* url) override;
 
   struct Impl;

@@ -13,8 +13,11 @@
 // information of the URL.
 #include "freebusy/http_transfer.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -53,6 +56,22 @@ std::optional<std::string_view> HeaderValue(std::string_view line, std::string_v
 }
 
 bool IsSuccess(long status) { return status >= 200 && status <= 299; }
+
+// A busy server may ask to be asked again shortly; a longer wait is not worth
+// a user's turn.
+constexpr long kMaxRetryAfterS = 60;
+
+// The delay a Retry-After value asks for (delta-seconds or an HTTP date), or
+// nullopt when it is not one.
+std::optional<long> RetryAfterSeconds(const std::string& value) {
+  if (value.empty()) return std::nullopt;
+  if (value.find_first_not_of("0123456789") == std::string::npos)
+    return value.size() > 6 ? kMaxRetryAfterS + 1 : std::stol(value);
+  const time_t when = curl_getdate(value.c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  const long delay = static_cast<long>(when - std::time(nullptr));
+  return delay < 0 ? 0 : delay;
+}
 
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -121,6 +140,7 @@ bool DownloadChain::Prepare(CURL* hCurl) {
   exchange_ = Exchange();
   exchange_.hCurl = hCurl;
   exchange_.max_body = limits_.max_body_bytes;
+  exchange_.budget = budget_;
   curl_easy_reset(hCurl);
   curl_easy_setopt(hCurl, CURLOPT_ERRORBUFFER, exchange_.errbuf);
   curl_easy_setopt(hCurl, CURLOPT_URL, target_.url.c_str());
@@ -128,7 +148,9 @@ bool DownloadChain::Prepare(CURL* hCurl) {
   curl_easy_setopt(hCurl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(hCurl, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(hCurl, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  // HTTP/2 where a TLS server offers it, so that many users of one site share
+  // a connection; plain http stays on HTTP/1.1.
+  curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   curl_easy_setopt(hCurl, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(hCurl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
   curl_easy_setopt(hCurl, CURLOPT_NOSIGNAL, 1L);
@@ -154,14 +176,33 @@ std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t coun
                                   void* context) {
   Exchange& exchange = *static_cast<Exchange*>(context);
   std::size_t length = size * count;
-  exchange.body_seen += length;
-  if (exchange.body_seen > exchange.max_body) {
+  if (exchange.body_seen + length > exchange.max_body) {
     exchange.abort = Abort::kTooLarge;
     return 0;
   }
   long status = 0;
   curl_easy_getinfo(exchange.hCurl, CURLINFO_RESPONSE_CODE, &status);
-  if (!IsSuccess(status)) return length;  // a redirect's or an error page's body is not kept
+  if (!IsSuccess(status)) {  // a redirect's or an error page's body is not kept
+    exchange.body_seen += length;
+    return length;
+  }
+  // An announced length is reserved at once, so a big body is not moved
+  // from one buffer to the next while it arrives.
+  std::size_t announced = 0;
+  if (exchange.body_seen == 0) {
+    curl_off_t content_length = -1;
+    curl_easy_getinfo(exchange.hCurl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &content_length);
+    if (content_length > 0 && static_cast<std::uint64_t>(content_length) <= exchange.max_body)
+      announced = static_cast<std::size_t>(content_length);
+  }
+  const std::size_t needed = std::max(exchange.body.size() + length, announced);
+  if (exchange.budget != nullptr && needed > exchange.admitted) {
+    // Paused, libcurl hands the same bytes over again once resumed.
+    if (!exchange.budget->Admit(needed)) return CURL_WRITEFUNC_PAUSE;
+    exchange.admitted = needed;
+  }
+  if (announced > 0) exchange.body.reserve(announced);
+  exchange.body_seen += length;
   // A free/busy text never holds a zero byte; a body that does is not text,
   // wherever the network happened to split it.
   if (std::memchr(data, 0, length) != nullptr) {
@@ -187,6 +228,8 @@ std::size_t DownloadChain::OnHeader(char* data, std::size_t size, std::size_t co
   // compression is asked for, so a server that compresses anyway sends bytes.
   if (std::optional<std::string_view> value = HeaderValue(line, "content-encoding"))
     exchange.content_encoding = PrintableText(value->substr(0, 40));
+  if (std::optional<std::string_view> value = HeaderValue(line, "retry-after"))
+    exchange.retry_after = value->substr(0, 64);
   return length;
 }
 
@@ -225,9 +268,24 @@ std::string DownloadChain::FailureOf(CURLcode code, long status) const {
   return "";
 }
 
+// A whole 429 or 503 answer asking for at most kMaxRetryAfterS seconds is
+// asked again once, when the wait still ends within the overall limit; the
+// chain then stays pending until NotBefore.
+bool DownloadChain::RetryLater(CURLcode code, long status) {
+  if (retried_ || code != CURLE_OK || (status != 429 && status != 503)) return false;
+  const std::optional<long> delay_s = RetryAfterSeconds(exchange_.retry_after);
+  if (!delay_s || *delay_s > kMaxRetryAfterS) return false;
+  const Clock::time_point when = Clock::now() + std::chrono::seconds(*delay_s);
+  if (when >= deadline_) return false;
+  retried_ = true;
+  not_before_ = when;
+  return true;
+}
+
 void DownloadChain::Complete(CURL* hCurl, CURLcode code) {
   long status = 0;
   curl_easy_getinfo(hCurl, CURLINFO_RESPONSE_CODE, &status);
+  if (RetryLater(code, status)) return;
   std::string messages = FailureOf(code, status);
   if (!messages.empty()) return End(std::move(messages));
   if (IsSuccess(status)) {

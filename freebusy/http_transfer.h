@@ -23,6 +23,19 @@
 // when it failed.
 bool CurlReady();
 
+// Where a chain asks before it keeps more of a 2xx body: the fetch-ahead
+// client holds many bodies at once and bounds their bytes together.
+class BodyBudget {
+ public:
+  // True when the body may grow to `body_bytes` (the whole announced
+  // Content-Length at the first byte, when there is one); false pauses the
+  // transfer until the caller resumes it.
+  virtual bool Admit(std::size_t body_bytes) = 0;
+
+ protected:
+  ~BodyBudget() = default;
+};
+
 class DownloadChain {
  public:
   // Checks `url` and starts the clock of the overall limit. A refused URL
@@ -33,6 +46,13 @@ class DownloadChain {
 
   // True while an exchange is still to be made.
   bool Pending() const { return pending_; }
+
+  // The earliest moment for the next exchange: after a 429 or 503 answer
+  // with a short Retry-After, the time the server asked for.
+  std::chrono::steady_clock::time_point NotBefore() const { return not_before_; }
+
+  // Asks `budget` before the body grows; null (the default) keeps every body.
+  void SetBudget(BodyBudget* budget) { budget_ = budget; }
 
   // Sets up `hCurl` (reset first) for the next exchange. False when the
   // overall limit is used up; the chain has then ended with its message.
@@ -56,12 +76,15 @@ class DownloadChain {
   struct Exchange {
     CURL* hCurl = nullptr;
     std::size_t max_body = 0;
+    BodyBudget* budget = nullptr;
     std::string body;           // the body of a 2xx response
+    std::size_t admitted = 0;   // body bytes the budget agreed to
     std::size_t body_seen = 0;  // every body byte received, kept or not
     std::size_t header_lines = 0;
     std::size_t header_bytes = 0;
     bool headers_ended = false;    // the blank line after the headers arrived
     std::string content_encoding;  // as the server named it, printable and cut short
+    std::string retry_after;       // as sent, cut short
     Abort abort = Abort::kNone;
     char errbuf[CURL_ERROR_SIZE] = {};
   };
@@ -69,6 +92,7 @@ class DownloadChain {
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context);
   std::string FailureOf(CURLcode code, long status) const;
+  bool RetryLater(CURLcode code, long status);
   std::string Reason(CURLcode code) const;
   void End(std::string messages);
 
@@ -80,6 +104,9 @@ class DownloadChain {
   bool secure_ = false;
   long redirects_ = 0;
   bool pending_ = false;
+  bool retried_ = false;
+  std::chrono::steady_clock::time_point not_before_;
+  BodyBudget* budget_ = nullptr;
   Exchange exchange_;
   Download download_;
 };

@@ -3,11 +3,12 @@
 // until the download asked for has ended, so no lock is needed and nothing is
 // printed out of turn.
 //
-// The expected URLs stand in a queue in the order announced; the downloads
-// that have been started are always its first entries, at most `window` of
-// them. A download keeps its easy handle only while one of its exchanges is
-// being transferred; the handles are reused, and the connections stay in the
-// multi handle's cache between transfers.
+// The expected URLs stand in a queue in the order announced. Downloads start
+// in that order, so the started ones are always the queue's first entries:
+// those that ended wait there with their outcome until the run asks, and up
+// to `window` transfers run behind them. A download keeps its easy handle
+// only while one of its exchanges is being transferred; the handles are
+// reused, and the connections stay in the multi handle's cache.
 //
 // Between two Get calls nobody drives the transfers, yet libcurl's clocks of
 // the time-outs keep running. A transfer left that way through a long stretch
@@ -22,7 +23,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 
 #include "freebusy/http_transfer.h"
@@ -31,7 +31,7 @@ namespace {
 
 // Longest single wait for network activity; libcurl shortens it when one of
 // its own timers (a time-out) falls due sooner.
-constexpr int kPollMs = 1000;
+constexpr auto kPoll = std::chrono::milliseconds(1000);
 
 using Clock = std::chrono::steady_clock;
 
@@ -40,14 +40,24 @@ using Clock = std::chrono::steady_clock;
 // transfers alone for well under a millisecond.
 constexpr auto kUndrivenStretch = std::chrono::milliseconds(200);
 
-// One expected download.
-struct Slot {
-  std::string url;
-  std::unique_ptr<DownloadChain> chain;  // from the start of the download on
-  CURL* hCurl = nullptr;                 // while an exchange is being transferred
+// What a started download costs besides its body: the chain with its
+// buffers while it runs, the outcome and its messages once it ended. Counted
+// against the budget, so tiny bodies cannot pile up without end.
+constexpr std::uint64_t kSlotOverhead = 1024;
 
-  bool Started() const { return chain != nullptr; }
-  bool Ended() const { return chain != nullptr && !chain->Pending(); }
+// One expected download.
+struct Slot final : BodyBudget {
+  PrefetchClient::Impl* owner = nullptr;  // holds the budget
+  std::string url;
+  bool started = false;
+  std::unique_ptr<DownloadChain> chain;  // from the start of the download to its end
+  Download outcome;                      // once it ended
+  CURL* hCurl = nullptr;                 // while an exchange is being transferred
+  bool paused = false;                   // waiting for the budget
+  std::uint64_t charge = 0;              // bytes counted against the budget
+
+  bool Ended() const { return started && chain == nullptr; }
+  bool Admit(std::size_t body_bytes) override;
 };
 
 }  // namespace
@@ -55,21 +65,46 @@ struct Slot {
 struct PrefetchClient::Impl {
   FetchLimits limits;
   std::size_t window = 1;
+  std::uint64_t budget = 0;
   CURLM* hMulti = nullptr;
   std::deque<std::unique_ptr<Slot>> slots;
-  std::vector<CURL*> idle;  // easy handles between transfers
+  std::size_t started = 0;       // the queue's first `started` entries have been started
+  std::size_t running = 0;       // slots with an easy handle in the multi handle
+  std::uint64_t held = 0;        // the sum of the slots' charges
+  std::vector<Slot*> paused;     // in the order they paused
+  std::vector<Slot*> retrying;   // waiting for a server's Retry-After
+  std::vector<CURL*> idle;       // easy handles between transfers
+  const Slot* awaited = nullptr;  // the download Get waits for: never paused
   Clock::time_point last_driven;  // the end of the last curl_multi_perform
   bool after_stretch = false;     // in the first advance after a long undriven stretch
 
   ~Impl();
+  void Recharge(Slot& slot, std::uint64_t charge);
   void Start(Slot& slot);
   void Transfer(Slot& slot, CURL* hCurl);
+  CURL* Detach(Slot& slot);
   void Release(Slot& slot);
-  void Abandon(Slot& slot);
+  void Finish(Slot& slot);
+  void Drop(Slot& slot);
+  void ResumePaused();
   void TopUp();
+  void StartDueRetries();
   void OnDone(CURL* hCurl, CURLcode code);
-  void Drive(Slot& awaited);
+  void Drive(Slot& awaited_slot);
+  Clock::duration NextWait() const;
 };
+
+bool Slot::Admit(std::size_t body_bytes) {
+  const std::uint64_t wanted = kSlotOverhead + body_bytes;
+  if (wanted <= charge) return true;
+  if (this != owner->awaited && owner->held - charge + wanted > owner->budget) {
+    if (!paused) owner->paused.push_back(this);
+    paused = true;
+    return false;
+  }
+  owner->Recharge(*this, wanted);
+  return true;
+}
 
 PrefetchClient::Impl::~Impl() {
   for (auto& slot : slots) Release(*slot);
@@ -77,9 +112,18 @@ PrefetchClient::Impl::~Impl() {
   if (hMulti != nullptr) curl_multi_cleanup(hMulti);
 }
 
+void PrefetchClient::Impl::Recharge(Slot& slot, std::uint64_t charge) {
+  held = held - slot.charge + charge;
+  slot.charge = charge;
+}
+
+// Begins `slot`'s download from scratch.
 void PrefetchClient::Impl::Start(Slot& slot) {
+  slot.started = true;
   slot.chain = std::make_unique<DownloadChain>(slot.url.c_str(), limits);
-  if (!slot.chain->Pending()) return;  // a refused URL ends at once
+  slot.chain->SetBudget(&slot);
+  Recharge(slot, kSlotOverhead);
+  if (!slot.chain->Pending()) return Finish(slot);  // a refused URL ends at once
   CURL* hCurl = nullptr;
   if (!idle.empty()) {
     hCurl = idle.back();
@@ -87,70 +131,136 @@ void PrefetchClient::Impl::Start(Slot& slot) {
   } else if (hMulti != nullptr) {
     hCurl = curl_easy_init();
   }
-  if (hCurl == nullptr) return slot.chain->FailToStart();
+  if (hCurl == nullptr) {
+    slot.chain->FailToStart();
+    return Finish(slot);
+  }
   Transfer(slot, hCurl);
 }
 
-// Runs the chain's next exchange on `hCurl`, or gives the handle back when
-// the chain ends instead.
+// Runs the chain's next exchange on `hCurl`; gives the handle back when the
+// chain ends instead or must wait for a server's Retry-After.
 void PrefetchClient::Impl::Transfer(Slot& slot, CURL* hCurl) {
+  Recharge(slot, kSlotOverhead);  // a new exchange starts a new body
+  if (slot.chain->NotBefore() > Clock::now()) {
+    idle.push_back(hCurl);
+    retrying.push_back(&slot);
+    return;
+  }
   if (!slot.chain->Prepare(hCurl)) {
     idle.push_back(hCurl);
-    return;
+    return Finish(slot);
   }
   curl_easy_setopt(hCurl, CURLOPT_PRIVATE, &slot);
   if (curl_multi_add_handle(hMulti, hCurl) != CURLM_OK) {
     slot.chain->FailToStart();
     idle.push_back(hCurl);
-    return;
+    return Finish(slot);
   }
   slot.hCurl = hCurl;
+  ++running;
+}
+
+// Takes a slot's transfer out of the multi handle and returns its handle
+// (null when none was running).
+CURL* PrefetchClient::Impl::Detach(Slot& slot) {
+  std::erase(paused, &slot);
+  slot.paused = false;
+  CURL* hCurl = slot.hCurl;
+  if (hCurl == nullptr) return nullptr;
+  curl_multi_remove_handle(hMulti, hCurl);
+  slot.hCurl = nullptr;
+  --running;
+  return hCurl;
 }
 
 // Ends a running transfer without its outcome; the handle is reused.
 void PrefetchClient::Impl::Release(Slot& slot) {
-  if (slot.hCurl == nullptr) return;
-  curl_multi_remove_handle(hMulti, slot.hCurl);
-  idle.push_back(slot.hCurl);
-  slot.hCurl = nullptr;
+  if (CURL* hCurl = Detach(slot)) idle.push_back(hCurl);
 }
 
-// Takes a download back to not started, whatever it had received.
-void PrefetchClient::Impl::Abandon(Slot& slot) {
-  Release(slot);
+// Keeps the outcome of a chain that ended and lets the chain go.
+void PrefetchClient::Impl::Finish(Slot& slot) {
+  slot.outcome = slot.chain->Take();
   slot.chain.reset();
+  Recharge(slot, kSlotOverhead + slot.outcome.body.capacity() + slot.outcome.messages.size());
 }
 
+// Forgets a slot that leaves the queue.
+void PrefetchClient::Impl::Drop(Slot& slot) {
+  Release(slot);
+  std::erase(retrying, &slot);
+  Recharge(slot, 0);
+}
+
+// Lets paused bodies go on, in the order they paused; those still over the
+// budget pause again at their next bytes.
+void PrefetchClient::Impl::ResumePaused() {
+  std::vector<Slot*> waiting;
+  waiting.swap(paused);
+  for (Slot* slot : waiting) {
+    slot->paused = false;
+    curl_easy_pause(slot->hCurl, CURLPAUSE_CONT);
+  }
+}
+
+// Starts the next downloads in line while fewer than `window` run and the
+// budget has room for one more.
 void PrefetchClient::Impl::TopUp() {
-  std::size_t started = 0;
-  for (auto& slot : slots) {
-    if (!slot->Started()) {
-      if (started >= window) break;
-      Start(*slot);
-    }
+  while (running < window && started < slots.size() && held + kSlotOverhead <= budget) {
+    Start(*slots[started]);
     ++started;
+  }
+}
+
+void PrefetchClient::Impl::StartDueRetries() {
+  const Clock::time_point now = Clock::now();
+  std::vector<Slot*> waiting;
+  waiting.swap(retrying);
+  for (Slot* slot : waiting) {
+    if (slot->chain->NotBefore() > now) {
+      retrying.push_back(slot);
+      continue;
+    }
+    CURL* hCurl = !idle.empty() ? idle.back() : curl_easy_init();
+    if (!idle.empty()) idle.pop_back();
+    if (hCurl == nullptr) {
+      slot->chain->FailToStart();
+      Finish(*slot);
+      continue;
+    }
+    Transfer(*slot, hCurl);
   }
 }
 
 void PrefetchClient::Impl::OnDone(CURL* hCurl, CURLcode code) {
   Slot* slot = nullptr;
   curl_easy_getinfo(hCurl, CURLINFO_PRIVATE, &slot);
-  curl_multi_remove_handle(hMulti, hCurl);
-  slot->hCurl = nullptr;
+  Detach(*slot);
   if (after_stretch && code == CURLE_OPERATION_TIMEDOUT) {
     idle.push_back(hCurl);
-    slot->chain.reset();  // started again in its turn
-    return;
+    return Start(*slot);
   }
   slot->chain->Complete(hCurl, code);
   if (!slot->chain->Pending()) {
     idle.push_back(hCurl);
-    return;
+    return Finish(*slot);
   }
-  Transfer(*slot, hCurl);  // the redirect's exchange
-  // Not started: the whole download's time limit ran out, which may be the
+  Transfer(*slot, hCurl);  // the redirect's or the retry's exchange
+  // Ended at once: the whole download's time limit ran out, which may be the
   // stretch's doing too.
-  if (after_stretch && slot->hCurl == nullptr) slot->chain.reset();
+  if (after_stretch && slot->Ended() && slot->outcome.result != 1) Start(*slot);
+}
+
+// How long the loop may wait for network activity: less when a retry falls
+// due sooner.
+Clock::duration PrefetchClient::Impl::NextWait() const {
+  Clock::duration wait = kPoll;
+  const Clock::time_point now = Clock::now();
+  for (const Slot* slot : retrying)
+    wait = std::min<Clock::duration>(wait, std::max(slot->chain->NotBefore() - now,
+                                                    Clock::duration::zero()));
+  return wait;
 }
 
 // Advances every transfer at least once, even when the awaited download has
@@ -159,39 +269,57 @@ void PrefetchClient::Impl::OnDone(CURL* hCurl, CURLcode code) {
 // meanwhile: a download left undriven through several users' database work
 // would time out although its answer was waiting, where the one-at-a-time
 // client, which starts it only then, succeeds.
-void PrefetchClient::Impl::Drive(Slot& awaited) {
+void PrefetchClient::Impl::Drive(Slot& awaited_slot) {
+  awaited = &awaited_slot;
+  if (awaited_slot.paused) {
+    std::erase(paused, &awaited_slot);
+    awaited_slot.paused = false;
+    curl_easy_pause(awaited_slot.hCurl, CURLPAUSE_CONT);
+  }
   after_stretch = Clock::now() - last_driven > kUndrivenStretch;
   for (;;) {
-    int running = 0;
-    const CURLMcode performed = curl_multi_perform(hMulti, &running);
+    int still_running = 0;
+    const CURLMcode performed = curl_multi_perform(hMulti, &still_running);
     last_driven = Clock::now();
     if (performed != CURLM_OK) {
       // The multi handle itself failed (out of memory): nothing it holds
       // can be relied on to finish.
       after_stretch = false;
-      if (!awaited.Started()) Start(awaited);
-      if (!awaited.Ended()) {
-        Release(awaited);
-        awaited.chain->FailToStart();
+      if (!awaited_slot.Ended()) {
+        Release(awaited_slot);
+        std::erase(retrying, &awaited_slot);
+        awaited_slot.chain->FailToStart();
+        Finish(awaited_slot);
       }
-      return;
+      break;
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(hMulti, &queued)) {
       if (message->msg == CURLMSG_DONE) OnDone(message->easy_handle, message->data.result);
     }
     after_stretch = false;
-    if (!awaited.Started()) Start(awaited);  // timed out by the stretch: once more
-    if (awaited.Ended()) return;
-    curl_multi_poll(hMulti, nullptr, 0, kPollMs, nullptr);
+    StartDueRetries();
+    TopUp();
+    if (awaited_slot.Ended()) break;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(NextWait());
+    curl_multi_poll(hMulti, nullptr, 0, static_cast<int>(wait.count()), nullptr);
   }
+  awaited = nullptr;
 }
 
-PrefetchClient::PrefetchClient(int concurrency, const FetchLimits& limits)
+PrefetchClient::PrefetchClient(const AheadSettings& settings, const FetchLimits& limits)
     : impl_(std::make_unique<Impl>()) {
   impl_->limits = limits;
-  impl_->window = static_cast<std::size_t>(std::clamp(concurrency, 1, kMaxHarvestConcurrency));
+  impl_->window =
+      static_cast<std::size_t>(std::clamp(settings.concurrency, 1, kMaxHarvestConcurrency));
+  impl_->budget = settings.ahead_bytes;
   if (CurlReady()) impl_->hMulti = curl_multi_init();
+  if (impl_->hMulti != nullptr) {
+    curl_multi_setopt(impl_->hMulti, CURLMOPT_MAX_HOST_CONNECTIONS,
+                      static_cast<long>(std::clamp(settings.host_connections, 1,
+                                                   kMaxHarvestConcurrency)));
+    curl_multi_setopt(impl_->hMulti, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+  }
 }
 
 PrefetchClient::~PrefetchClient() = default;
@@ -199,6 +327,7 @@ PrefetchClient::~PrefetchClient() = default;
 void PrefetchClient::Expect(std::vector<std::string> urls) {
   for (std::string& url : urls) {
     auto slot = std::make_unique<Slot>();
+    slot->owner = impl_.get();
     slot->url = std::move(url);
     impl_->slots.push_back(std::move(slot));
   }
@@ -207,42 +336,50 @@ void PrefetchClient::Expect(std::vector<std::string> urls) {
 
 Download PrefetchClient::Get(const char* url) {
   const std::string strUrl = url != nullptr ? url : "";
-  auto& slots = impl_->slots;
+  Impl& impl = *impl_;
+  auto& slots = impl.slots;
   auto found = std::find_if(slots.begin(), slots.end(),
                             [&strUrl](const auto& slot) { return slot->url == strUrl; });
   if (found == slots.end()) {
+    // Started at once below, so the started entries stay the queue's first.
     auto slot = std::make_unique<Slot>();
+    slot->owner = impl_.get();
     slot->url = strUrl;
     slots.push_front(std::move(slot));
-    // The newcomer takes a place in the window: the download it pushes out
-    // of it is dropped and started again when its turn comes, so no more
-    // than `window` are ever held.
-    if (slots.size() > impl_->window) impl_->Abandon(*slots[impl_->window]);
+    ++impl.started;
+    impl.Start(*slots.front());
   } else {
     const Slot* wanted = found->get();
     while (slots.front().get() != wanted) {
-      impl_->Release(*slots.front());
+      impl.Drop(*slots.front());
+      if (slots.front()->started) --impl.started;
       slots.pop_front();
     }
   }
 
   Slot& head = *slots.front();
-  if (!head.Started()) impl_->Start(head);
-  impl_->TopUp();
-  impl_->Drive(head);
-  Download download = head.chain->Take();
+  if (!head.started) {
+    impl.Start(head);
+    ++impl.started;
+  }
+  impl.Drive(head);
+  Download download = std::move(head.outcome);
+  impl.Drop(head);
   slots.pop_front();
+  --impl.started;
+  impl.ResumePaused();
   return download;
 }
 
+std::uint64_t PrefetchClient::HeldBytes() const { return impl_->held; }
+
 int PrefetchClient::FetchUrl(std::string& freetimedata, const char* url) {
   Download download = Get(url);
-  std::fputs(download.messages.c_str(), stdout);
-  if (download.result == 1) freetimedata += download.body;
-  return download.result;
+  return Deliver(download, freetimedata);
 }
 
-std::unique_ptr<TextSource> MakeHttpSource(int concurrency, const FetchLimits& limits) {
-  if (concurrency <= 1) return std::make_unique<HttpClient>(limits);
-  return std::make_unique<PrefetchClient>(concurrency, limits);
+std::unique_ptr<TextSource> MakeHttpSource(const AheadSettings& settings,
+                                           const FetchLimits& limits) {
+  if (settings.concurrency <= 1) return std::make_unique<HttpClient>(limits);
+  return std::make_unique<PrefetchClient>(settings, limits);
 }

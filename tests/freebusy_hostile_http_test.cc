@@ -212,7 +212,7 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
 
   // Fetched ahead, the stalls run side by side: the run waits about as long
   // as the longest limit, not the sum, and hears the same.
-  PrefetchClient ahead(static_cast<int>(urls.size()), ShortFetchLimits());
+  PrefetchClient ahead({static_cast<int>(urls.size())}, ShortFetchLimits());
   const Clock::time_point start = Clock::now();
   ahead.Expect(urls);
   for (std::size_t i = 0; i < urls.size(); ++i) {

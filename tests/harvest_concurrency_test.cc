@@ -2,11 +2,13 @@
 // The same users, harvested from the same data directory with one download at
 // a time and with several in flight, must give the very same standard output,
 // standard error, exit code and busy-time database, NoteIds included: the
-// run writes in profile order whatever order the texts arrive in. The first
-// user's server answers late, so that with downloads in flight the texts of
-// the users after it arrive before its own.
+// run writes in profile order whatever order the texts arrive in. The
+// first user's server answers late, so that with downloads in flight the
+// texts of the users after it arrive before its own; user 5's server never
+// answers, and the users behind it are downloaded meanwhile. The compared
+// runs use a short idle limit, so that the hung server costs a second.
 //
-// A setting that is not a whole number from 1 to 64 stops the run before it
+// A setting that is not a whole number in its range stops the run before it
 // opens a database or contacts a server.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/harvest_run.h"
 #include "notes/notes.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
@@ -40,13 +43,17 @@ constexpr Milliseconds kSlowDelay{400};
 
 // What a user's server does in the compared runs. The profiles are harvested
 // in address order, so user 1 comes first.
-enum class Behaviour { kGood, kSlow, kMissing, kBroken, kNotFreeBusy, kRedirect, kNoBusyTime };
+enum class Behaviour {
+  kGood, kSlow, kMissing, kBroken, kNotFreeBusy, kRedirect, kNoBusyTime, kHung
+};
+constexpr int kHungUser = 5;
 
 Behaviour BehaviourOf(int user) {
   switch (user) {
     case 1: return Behaviour::kSlow;
     case 3: return Behaviour::kMissing;
     case 4: return Behaviour::kNotFreeBusy;
+    case kHungUser: return Behaviour::kHung;
     case 6: return Behaviour::kRedirect;
     case 7: return Behaviour::kNoBusyTime;
     case 9: return Behaviour::kBroken;
@@ -159,6 +166,9 @@ class HarvestConcurrencyTest : public testing::Test {
       case Behaviour::kNoBusyTime:
         reply.body = test_support::FreeBusyText({});
         break;
+      case Behaviour::kHung:
+        reply.never_answer = true;
+        break;
       case Behaviour::kGood:
         break;
     }
@@ -175,6 +185,26 @@ class HarvestConcurrencyTest : public testing::Test {
   ChildOutcome Harvest(const fs::path& data) const {
     return RunTimedChild(directory_.HarvestProgram(), {"=" + (data / "notes.ini").string()},
                          directory_.Root(), std::chrono::seconds(60));
+  }
+
+  // The harvest in this process, with the program's own settings and a one
+  // second idle limit.
+  static ChildOutcome HarvestWithShortIdleLimit(const fs::path& data) {
+    std::string settings = "=" + (data / "notes.ini").string();
+    char program[] = "busytime-harvest";
+    char* argv[] = {program, settings.data(), nullptr};
+    FetchLimits limits;
+    limits.idle_timeout_s = 1;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ChildOutcome outcome;
+    outcome.started = true;
+    outcome.exit_code = RunHarvest(2, argv, [&limits](const AheadSettings& ahead) {
+      return MakeHttpSource(ahead, limits);
+    }) & 0xFF;
+    outcome.out = testing::internal::GetCapturedStdout();
+    outcome.err = testing::internal::GetCapturedStderr();
+    return outcome;
   }
 
   // The template data directory: every user but one harvested once, user
@@ -259,15 +289,15 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
     std::string decoded;
     std::map<int, std::vector<std::chrono::steady_clock::time_point>> arrivals;
   };
-  // "" runs with the default, 8 in flight; 64 is more than there are users.
+  // "" runs with the default, 8 in flight; 256 is more than there are users.
   std::vector<Run> runs(3);
   runs[0].setting = "1";
-  runs[2].setting = "64";
+  runs[2].setting = "256";
   for (Run& run : runs) {
     const fs::path data = CopyTemplate("run-" + (run.setting.empty() ? "default" : run.setting),
                                        run.setting);
     Arrivals();
-    run.outcome = Harvest(data);
+    run.outcome = HarvestWithShortIdleLimit(data);
     run.arrivals = Arrivals();
     run.decoded = Decoded(data);
     const ChildOutcome check = Nsfutil(data, {"check"});
@@ -290,11 +320,13 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
     skipped += line == "ERR -- Failed to read user's calendar info. User is skipped.";
     warned += line.starts_with("WARN -- ");
   }
-  EXPECT_EQ(populated, kUsers - 3) << one.out;  // all but the 404, the 500 and the web page
-  EXPECT_EQ(skipped, 3) << one.out;
+  // All but the 404, the 500, the web page and the hung server.
+  EXPECT_EQ(populated, kUsers - 4) << one.out;
+  EXPECT_EQ(skipped, 4) << one.out;
   EXPECT_EQ(warned, 1) << one.out;  // the user with two documents
   EXPECT_NE(one.out.find("answered with HTTP status 404"), std::string::npos) << one.out;
   EXPECT_NE(one.out.find("answered with HTTP status 500"), std::string::npos) << one.out;
+  EXPECT_NE(one.out.find("Error 28 has occurred."), std::string::npos) << one.out;
   EXPECT_NE(runs[0].decoded.find(Address(kNoDocument)), std::string::npos);
 
   // With one download at a time nobody's request goes out before user 1's
@@ -320,20 +352,41 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
           << Address(user);
       EXPECT_LT(arrivals[user].back() - arrivals[1][0], kSlowDelay) << Address(user);
     }
+    // Nobody waited for the hung server: every user behind it was asked for
+    // long before its idle limit ran out.
+    for (int user = kHungUser + 1; user <= kUsers; ++user) {
+      ASSERT_FALSE(arrivals[user].empty()) << Address(user);
+      EXPECT_LT(arrivals[user].back() - arrivals[kHungUser][0], kSlowDelay * 2) << Address(user);
+    }
   }
 }
 
 TEST_F(HarvestConcurrencyTest, RefusesASettingOutOfRangeAndTouchesNothing) {
-  for (const std::string setting : {"0", "65", "abc", "-1", "8x"}) {
-    SCOPED_TRACE("HarvestConcurrency=" + setting);
-    const fs::path data = CopyTemplate("refused-" + setting, setting);
+  struct Refused {
+    std::string name, value, range;
+  };
+  const std::vector<Refused> cases = {
+      {"HarvestConcurrency", "0", "1 to 256"},
+      {"HarvestConcurrency", "257", "1 to 256"},
+      {"HarvestConcurrency", "abc", "1 to 256"},
+      {"HarvestConcurrency", "-1", "1 to 256"},
+      {"HarvestConcurrency", "8x", "1 to 256"},
+      {"HarvestAheadBytes", "17179869185", "0 to 17179869184"},
+      {"HarvestAheadBytes", "64M", "0 to 17179869184"},
+      {"HarvestHostConnections", "0", "1 to 256"},
+  };
+  for (const Refused& setting : cases) {
+    SCOPED_TRACE(setting.name + "=" + setting.value);
+    const fs::path data = CopyTemplate("refused-" + setting.name + setting.value, "");
+    std::ofstream(data / "notes.ini", std::ios::app) << setting.name << "=" << setting.value
+                                                      << "\n";
     const auto before = Snapshot(data);
     Arrivals();
     const ChildOutcome run = Harvest(data);
     EXPECT_TRUE(run.Exited(255)) << Describe(run);  // -1 from main
-    EXPECT_EQ(run.out,
-              "ERR -- The setting HarvestConcurrency must be a whole number from 1 to 64, not \"" +
-                  setting + "\".\n\nProgram completed unsuccessfully.\n");
+    EXPECT_EQ(run.out, "ERR -- The setting " + setting.name + " must be a whole number from " +
+                           setting.range + ", not \"" + setting.value +
+                           "\".\n\nProgram completed unsuccessfully.\n");
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(Arrivals().empty()) << "a server was contacted";
     EXPECT_TRUE(Snapshot(data) == before) << "the data directory changed";

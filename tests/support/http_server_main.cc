@@ -2,10 +2,12 @@
 // the demo and the benchmarks. Runs until SIGTERM or SIGINT.
 //
 //   loopback-http-server --root DIR [--port N] [--latency-ms N] [--port-file PATH]
+//                        [--hang PATH]
 //
 // The port (0: any free one) is printed on standard output and, with
 // --port-file, written to that file once the server listens. A missing file
-// is a 404; --latency-ms delays every response.
+// is a 404; --latency-ms delays every response; a request for the path given
+// with --hang (e.g. /hang) is read and never answered, as a hung server does.
 #include <signal.h>
 
 #include <cstdio>
@@ -24,11 +26,13 @@ struct Options {
   int port = 0;
   long latency_ms = 0;
   std::string port_file;
+  std::string hang_path;
 };
 
 int Usage() {
   std::fputs(
-      "usage: loopback-http-server --root DIR [--port N] [--latency-ms N] [--port-file PATH]\n",
+      "usage: loopback-http-server --root DIR [--port N] [--latency-ms N] [--port-file PATH]"
+      " [--hang PATH]\n",
       stderr);
   return 2;
 }
@@ -48,6 +52,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.root = value;
     } else if (name == "--port-file") {
       options.port_file = value;
+    } else if (name == "--hang") {
+      options.hang_path = value;
     } else if (name == "--port" && ParseNumber(value, number) && number <= 65535) {
       options.port = static_cast<int>(number);
     } else if (name == "--latency-ms" && ParseNumber(value, number)) {
@@ -84,6 +90,11 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& contents) {
 HttpReply ServeFile(const Options& options, const HttpRequestRecord& request) {
   HttpReply reply;
   reply.delay = Milliseconds(options.latency_ms);
+  if (!options.hang_path.empty() &&
+      request.target.substr(0, request.target.find('?')) == options.hang_path) {
+    reply.never_answer = true;
+    return reply;
+  }
   std::string relative;
   if (!SafeRelativePath(request.target, relative) ||
       !ReadRegularFile(std::filesystem::path(options.root) / relative, reply.body)) {
