@@ -51,7 +51,7 @@ cmake --build "$build" -j "$(nproc)" \
 harvest=${HARVEST:-$root/$build/busytime-harvest}
 first_harvest=${FIRST_HARVEST:-$harvest}
 nsfutil=$root/$build/nsfutil
-server=$root/$build/tests/loopback-http-server
+server=$root/$build/loopback-http-server
 curl_loop=$root/$build/bench/curl_loop
 
 work=${WORK_DIR:-$root/build/bench/$users-$latency}

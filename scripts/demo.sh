@@ -25,8 +25,7 @@ cmake --build "$build" -j "$(nproc)" --target busytime-harvest nsfutil loopback-
 
 nsfutil=("$root/$build/nsfutil")
 harvest="$root/$build/busytime-harvest"
-server="$root/$build/tests/loopback-http-server"
-[ -x "$server" ] || server="$root/$build/loopback-http-server"
+server="$root/$build/loopback-http-server"
 
 data=$demo/data
 ini=$data/notes.ini

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 build=build/asan
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHARVEST_SANITIZE=ON -DHARVEST_TESTS=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHARVEST_SANITIZE=ON -DHARVEST_TESTS=ON \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

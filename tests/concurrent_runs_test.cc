@@ -33,6 +33,7 @@
 #include "tests/support/fake_gateway.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 #include "tests/support/timed_child.h"
 
@@ -212,8 +213,8 @@ class ConcurrentRunsTest : public ::testing::Test {
   }
 
   ChildOutcome Harvest(const fs::path& directory) {
-    return test_support::RunTimedChild(kHarvest, {"=" + (directory / "notes.ini").string()},
-                                       root_);
+    return test_support::RunTimedChild(
+        kHarvest, {test_support::SettingsArgument(directory / "notes.ini")}, root_);
   }
 
 
@@ -262,7 +263,7 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
   int skipped = 0, warnings = 0, stopped = 0, view_changed = 0;
   for (int pair = 0; pair < kPairs; ++pair) {
     CopyTemplate();
-    const std::string ini_argument = "=" + (data_ / "notes.ini").string();
+    const std::string ini_argument = test_support::SettingsArgument(data_ / "notes.ini");
     TimedChild a, b;
     ASSERT_TRUE(a.Start(kHarvest, {ini_argument}, root_, "a"));
     ASSERT_TRUE(b.Start(kHarvest, {ini_argument}, root_, "b"));

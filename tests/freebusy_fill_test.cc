@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,8 +21,8 @@ using test_support::FakeItem;
 
 BusyPeriodText Period(const char* start, const char* end) {
   BusyPeriodText period{};
-  std::strncpy(period.start, start, sizeof period.start - 1);
-  std::strncpy(period.end, end, sizeof period.end - 1);
+  std::snprintf(period.start, sizeof period.start, "%s", start);
+  std::snprintf(period.end, sizeof period.end, "%s", end);
   return period;
 }
 

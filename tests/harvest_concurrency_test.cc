@@ -28,6 +28,7 @@
 #include "notes/notes.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -183,8 +184,9 @@ class HarvestConcurrencyTest : public testing::Test {
   }
 
   ChildOutcome Harvest(const fs::path& data) const {
-    return RunTimedChild(directory_.HarvestProgram(), {"=" + (data / "notes.ini").string()},
-                         directory_.Root(), std::chrono::seconds(60));
+    return RunTimedChild(directory_.HarvestProgram(),
+                         {test_support::SettingsArgument(data / "notes.ini")}, directory_.Root(),
+                         std::chrono::seconds(60));
   }
 
   // The harvest in this process, with the program's own settings and a one

@@ -22,6 +22,7 @@
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/restricted_run.h"
+#include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -135,7 +136,8 @@ class HostileInputTest : public testing::Test {
   }
 
   RestrictedCommand HarvestCommand(const fs::path& settings) const {
-    return {dir_.HarvestProgram(), {"=" + settings.string()}, dir_.Root(), kRunLimit};
+    return {
+        dir_.HarvestProgram(), {test_support::SettingsArgument(settings)}, dir_.Root(), kRunLimit};
   }
 
   HarvestDirectory dir_{HARVEST_BINARY_DIR, "hostile_input"};
@@ -254,7 +256,7 @@ TEST_F(HostileInputTest, SettingsFileWithOddLinesStillRuns) {
   std::ofstream(settings, std::ios::binary) << text;
 
   const ChildOutcome harvest = test_support::RunTimedChild(
-      dir_.HarvestProgram(), {"=" + settings.string()}, dir_.Root(), kRunLimit);
+      dir_.HarvestProgram(), {test_support::SettingsArgument(settings)}, dir_.Root(), kRunLimit);
   ASSERT_TRUE(harvest.Exited(0)) << Describe(harvest);
   EXPECT_EQ(harvest.out,
             "Found 1 calendar profiles\n"

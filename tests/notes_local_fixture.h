@@ -15,6 +15,7 @@
 #include "notes/backend.h"
 #include "notes/local/local_runtime.h"
 #include "notes/notes.h"
+#include "tests/support/settings_argument.h"
 
 namespace notes::local {
 
@@ -47,7 +48,7 @@ class LocalRuntimeTest : public ::testing::Test {
   }
 
   Status StartWith(const std::filesystem::path& settings_file) {
-    std::string argument = "=" + settings_file.string();
+    std::string argument = test_support::SettingsArgument(settings_file);
     std::string program = "notes_tests";
     char* argv[] = {program.data(), argument.data(), nullptr};
     return NotesInit(2, argv);

@@ -19,6 +19,7 @@
 #include "notes/local/local_runtime.h"
 #include "notes/notes.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/settings_argument.h"
 
 extern char** environ;
 
@@ -233,8 +234,8 @@ TEST_F(NsfutilTest, ShowsWhatARealHarvestWrote) {
   server.Reply("/empty.ifb", empty);
   ASSERT_EQ(Tool({"profile", "add", "week@example.com", server.Url("/week.ifb")}).status, 0);
   ASSERT_EQ(Tool({"profile", "add", "empty@example.com", server.Url("/empty.ifb")}).status, 0);
-  const ProcessResult harvest =
-      RunProgram(HARVEST_BINARY_DIR "/busytime-harvest", {"=" + ini_.string()}, root_);
+  const ProcessResult harvest = RunProgram(HARVEST_BINARY_DIR "/busytime-harvest",
+                                           {test_support::SettingsArgument(ini_)}, root_);
   ASSERT_EQ(harvest.status, 0) << harvest.out << harvest.err;
 
   const ProcessResult list = Tool({"busytime", "list"});
@@ -279,7 +280,7 @@ void WriteDamagedDocument(const fs::path& ini) {
   notes::local::LocalRuntime runtime;
   notes::ScopedBackend backend(runtime);
   std::string program = "nsfutil_test";
-  std::string settings = "=" + ini.string();
+  std::string settings = test_support::SettingsArgument(ini);
   std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
   ASSERT_EQ(NotesInit(2, argv.data()), 0);
   DbHandle hDb = 0;

@@ -3,13 +3,13 @@
 // a busy-time database where one user has one document, one has two and one
 // has none.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -17,6 +17,7 @@
 #include "notes/local/local_runtime.h"
 #include "notes/status_codes.h"
 #include "tests/support/faulty_backend.h"
+#include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -46,7 +47,7 @@ class EndToEndTest : public ::testing::Test {
     directory_ = fs::temp_directory_path() / ("harvest-e2e-" + unique);
     fs::create_directories(directory_);
     settings_file_ = (directory_ / "notes.ini").string();
-    settings_argument_ = "=" + settings_file_;
+    settings_argument_ = test_support::SettingsArgument(settings_file_);
     WriteSettings("");
 
     source_.table["http://fb/alice"] = {1, FreeBusyText({"20240102T090000Z/20240102T100000Z"}), ""};

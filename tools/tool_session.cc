@@ -10,7 +10,8 @@ namespace nsfutil {
 
 ToolSession::ToolSession(const std::string& strIniPath) : backend_(runtime_) {
   std::string strProgram = "nsfutil";
-  std::string strSettings = "=" + strIniPath;
+  std::string strSettings = "=";  // appended: "=" + string draws a false -Wrestrict from g++ 12
+  strSettings += strIniPath;
   std::array<char*, 3> argv = {strProgram.data(), strSettings.data(), nullptr};
   const Status error = NotesInit(2, argv.data());
   if (error != 0) {

@@ -165,7 +165,10 @@ MemHandle FakeGateway::NewBlock(std::vector<std::uint8_t> bytes) {
 
 Status FakeGateway::NotesInit(int argc, char** argv) {
   std::string arguments;
-  for (int i = 0; i < argc; ++i) arguments += (i ? "," : "") + std::string(argv[i]);
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) arguments += ',';
+    arguments += argv[i];
+  }
   if (const Status status = Enter("NotesInit", arguments)) return status;
   running = true;
   terminated = false;

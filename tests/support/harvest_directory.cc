@@ -9,6 +9,7 @@
 #include "notes/backend.h"
 #include "notes/local/local_runtime.h"
 #include "notes/notes.h"
+#include "tests/support/settings_argument.h"
 
 namespace test_support {
 namespace {
@@ -48,7 +49,7 @@ bool SaveNote(const fs::path& ini, const char* database,
   notes::local::LocalRuntime runtime;
   notes::ScopedBackend installed(runtime);
   std::string program = "harvest-test";
-  std::string settings = "=" + ini.string();
+  std::string settings = test_support::SettingsArgument(ini);
   char* argv[] = {program.data(), settings.data(), nullptr};
   if (NotesInit(2, argv) != 0) return false;
   bool saved = false;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/settings_argument.h"
 #include "tests/support/timed_child.h"
 
 namespace test_support {
@@ -59,7 +60,9 @@ class HarvestDirectory {
   std::filesystem::path BusytimeFile() const { return data_ / "busytime.nsf"; }
   std::string HarvestProgram() const { return binary_dir_ + "/busytime-harvest"; }
   // The harvest's command line: the settings file, as the runtime takes it.
-  std::vector<std::string> HarvestArguments() const { return {"=" + Ini().string()}; }
+  std::vector<std::string> HarvestArguments() const {
+    return {test_support::SettingsArgument(Ini())};
+  }
 
   // `nsfutil init` on the data directory (which may exist, empty).
   ChildOutcome Init() const;

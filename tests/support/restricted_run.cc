@@ -46,6 +46,23 @@ std::string Unshare() {
   return "";
 }
 
+// Why no private mount namespace can be made here, or "" when one can. A
+// bare chroot or a default container refuses one ("cannot change root
+// filesystem propagation"); the tests that need it are skipped there rather
+// than failed. Asked once per test program.
+const std::string& MountNamespaceProblem(const std::string& unshare) {
+  static const std::string problem = [&unshare] {
+    const ChildOutcome probe =
+        RunTimedChild(unshare, {"--mount", "--propagation", "private", "/bin/true"},
+                      fs::temp_directory_path(), std::chrono::seconds(30));
+    if (probe.Exited(0)) return std::string();
+    std::string why = probe.err.substr(0, probe.err.find('\n'));
+    if (why.empty()) why = "exit code " + std::to_string(probe.exit_code);
+    return "no private mount namespace can be made here (" + why + ")";
+  }();
+  return problem;
+}
+
 // Runs `script` with `script_args` and then the command, through sh, in a
 // private mount namespace when `private_mounts`.
 ChildOutcome RunScript(const char* script, std::vector<std::string> script_args,
@@ -57,6 +74,10 @@ ChildOutcome RunScript(const char* script, std::vector<std::string> script_args,
     program = Unshare();
     if (program.empty()) {
       *unavailable = "unshare(1) is not installed";
+      return {};
+    }
+    if (const std::string& problem = MountNamespaceProblem(program); !problem.empty()) {
+      *unavailable = problem;
       return {};
     }
     args = {"--mount", "--propagation", "private", "/bin/sh"};
