@@ -20,6 +20,7 @@
 #include "notes/local/local_runtime.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
+#include "tests/support/settings_argument.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr const char* kDb = "busytime.nsf";
 
 Status Start(const std::string& settings_file) {
   std::string program = "contract";
-  std::string argument = "=" + settings_file;
+  std::string argument = test_support::SettingsArgument(settings_file);
   char* argv[] = {program.data(), argument.data(), nullptr};
   return NotesInit(2, argv);
 }
