@@ -1,9 +1,12 @@
 // Replacing a user's busy-time document by a new, empty note.
 //
 // The user's documents are found through the view "Main" of the busy-time
-// database, sorted by "$Name". Exactly one match is the user's current
-// document and is deleted; with none (a user seen for the first time) or with
-// several (which the run cannot tell apart) nothing is deleted.
+// database, sorted by "$Name". Every match is deleted once each has proved to
+// be the user's: one is the user's current document; several (left by two
+// runs at once or a crash) are folded into the one new document, with a
+// warning, so that they do not pile up run after run. A match that cannot be
+// verified keeps every match, and the user is skipped. With none (a user seen
+// for the first time) nothing is deleted.
 //
 // A failure of the database itself (read-only, full, damaged, locked past the
 // lock timeout), or a view that cannot be found or opened, is no matter of
@@ -12,15 +15,16 @@
 // run never adds a document it could not first look for.
 //
 // The search and the read of what it found are two steps. Another run saving
-// or deleting a document in between shifts the view's entries, so the entry
-// read may be another user's document: the match is only deleted once its
-// "$Name" proved to be this user's address.
+// or deleting a document in between shifts the view's entries, so an entry
+// read may be another user's document: the matches are only deleted once
+// their "$Name" proved to be this user's address.
 #include "directory/busytime_lookup.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "app/report_status.h"
 #include "notes/status_codes.h"
@@ -34,14 +38,6 @@ constexpr std::uint16_t kNavigateCurrent = 0;
 constexpr std::uint16_t kNavigateNext = 1;
 constexpr std::uint32_t kReadNoteIds = 1;
 
-// What the view says about one address.
-struct Matches {
-  std::uint32_t MatchSize = 0;
-  MemHandle hBuffer = 0;   // the matched NoteIds, locked; 0 when none was read
-  const NoteId* ids = nullptr;
-  std::uint32_t NumberReturned = 0;
-};
-
 // The result for a failed operation on the busy-time database: a store
 // failure goes to the run unreported; anything else concerns this user only,
 // who is skipped after its text.
@@ -49,6 +45,50 @@ int Failed(Status status) {
   if (notes::IsStoreFailure(status)) return kOpenBusytimeDocStoreFailed;
   ReportStatus(status);
   return -1;
+}
+
+// What the view says about one address.
+struct Matches {
+  std::uint32_t MatchSize = 0;
+  std::vector<NoteId> ids;  // the matches read, in view order
+};
+
+// Reads the NoteIds of the matches from the first one on, in as many passes
+// as the view hands them out. A block that cannot be read leaves no match
+// read at all, so nothing is deleted. Returns 1, or the result the lookup
+// must give up with.
+int ReadMatches(CollectionHandle coll_handle, CollectionPosition* coll_pos, Matches* matches,
+                Status* error) {
+  std::uint16_t skip_direction = kNavigateCurrent;  // the first pass starts on the match
+  std::uint32_t skip_count = 0;
+  while (matches->ids.size() < matches->MatchSize) {
+    MemHandle hBuffer = 0;
+    std::uint32_t NumberReturned = 0;
+    const auto wanted = static_cast<std::uint32_t>(matches->MatchSize - matches->ids.size());
+    *error = ReadEntries(coll_handle, coll_pos, skip_direction, skip_count, kNavigateNext, wanted,
+                         kReadNoteIds, &hBuffer, nullptr, nullptr, &NumberReturned, nullptr);
+    if (*error != 0) {
+      if (notes::IsStoreFailure(*error)) return kOpenBusytimeDocStoreFailed;
+      // The caller takes 1 for success; an error number of 1 must not pass as one.
+      const int number = ErrorNumber(*error);
+      return number == 1 ? -1 : number;
+    }
+    if (hBuffer == 0) break;
+    const auto* ids = static_cast<const NoteId*>(LockObject(hBuffer));
+    if (ids != nullptr) {
+      matches->ids.insert(matches->ids.end(), ids, ids + std::min(NumberReturned, wanted));
+      UnlockObject(hBuffer);
+    }
+    FreeObject(hBuffer);
+    if (ids == nullptr) {
+      matches->ids.clear();
+      break;
+    }
+    if (NumberReturned == 0) break;
+    skip_direction = kNavigateNext;
+    skip_count = 1;
+  }
+  return 1;
 }
 
 // Searches the view for the address and reads the NoteIds of the matches.
@@ -66,22 +106,7 @@ int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* 
     }
     return Failed(*error);
   }
-  if (matches->MatchSize == 0) return 1;
-
-  *error = ReadEntries(coll_handle, &coll_pos, kNavigateCurrent, 0, kNavigateNext,
-                       matches->MatchSize, kReadNoteIds, &matches->hBuffer, nullptr, nullptr,
-                       &matches->NumberReturned, nullptr);
-  if (*error != 0) {
-    if (notes::IsStoreFailure(*error)) return kOpenBusytimeDocStoreFailed;
-    // The caller takes 1 for success; an error number of 1 must not pass as one.
-    const int number = ErrorNumber(*error);
-    return number == 1 ? -1 : number;
-  }
-  if (matches->hBuffer != 0) {
-    matches->ids = static_cast<const NoteId*>(LockObject(matches->hBuffer));
-    if (matches->ids == nullptr) matches->NumberReturned = 0;
-  }
-  return 1;
+  return ReadMatches(coll_handle, &coll_pos, matches, error);
 }
 
 // The view's search ignores case; so does the check of the match.
@@ -121,10 +146,26 @@ int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* e
   return 1;
 }
 
-void ReleaseMatches(const Matches& matches) {
-  if (matches.hBuffer == 0) return;
-  if (matches.ids != nullptr) UnlockObject(matches.hBuffer);
-  FreeObject(matches.hBuffer);
+// Deletes every match read once each has proved to be the user's. Returns 1,
+// or the result the lookup must give up with; nothing is deleted unless all
+// were verified.
+int DeleteMatches(DbHandle db_handle, const Matches& matches, const char* strUserName,
+                  Status* error) {
+  const std::vector<NoteId>& ids = matches.ids;
+  for (const NoteId id : ids) {
+    const int checked = CheckOwner(db_handle, id, strUserName, error);
+    if (checked != 1) return checked;
+  }
+  for (const NoteId id : ids) {
+    *error = NoteDelete(db_handle, id, 0);
+    if (*error != 0) return Failed(*error);
+  }
+  if (ids.size() > 1) {
+    std::printf("WARN -- %s had %u busy-time documents; they are replaced by one new "
+                "document.\n",
+                strUserName, static_cast<unsigned>(ids.size()));
+  }
+  return 1;
 }
 
 }  // namespace
@@ -142,33 +183,19 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
   Matches matches;
   const int result = FindMatches(coll_handle, strUserName, &matches, error);
   if (result != 1) {
-    ReleaseMatches(matches);
     CloseCollection(coll_handle);
     return result;
   }
 
-  if (matches.MatchSize == 1 && matches.NumberReturned > 0) {
-    const NoteId theone = matches.ids[matches.NumberReturned - 1];
-    int checked = CheckOwner(db_handle, theone, strUserName, error);
-    if (checked == 1) {
-      *error = NoteDelete(db_handle, theone, 0);
-      if (*error != 0) checked = Failed(*error);
-    }
-    if (checked != 1) {
-      ReleaseMatches(matches);
-      CloseCollection(coll_handle);
-      return checked;
-    }
-  } else if (matches.MatchSize > 1) {
-    std::printf("WARN -- %s has %u busy-time documents; none was deleted, a new one is added "
-                "beside them.\n",
-                strUserName, static_cast<unsigned>(matches.MatchSize));
+  const int deleted = DeleteMatches(db_handle, matches, strUserName, error);
+  if (deleted != 1) {
+    CloseCollection(coll_handle);
+    return deleted;
   }
   NoteHandle hNewDoc = 0;
   *error = NoteCreate(db_handle, &hNewDoc);
   const bool created = *error == 0;
   if (!created) ReportStatus(*error);
-  ReleaseMatches(matches);
   CloseCollection(coll_handle);
   if (!created) {
     // Fatal for the run: the runtime is ended here and must not be used again.

@@ -1,6 +1,6 @@
-// Replacing a user's busy-time document: find the user's document in the view
-// "Main" of the busy-time database, delete it when it is the only one, and
-// create the new, empty note the run fills.
+// Replacing a user's busy-time document: find the user's documents in the
+// view "Main" of the busy-time database, delete them once each proved to be
+// the user's, and create the new, empty note the run fills.
 #pragma once
 
 #include "notes/notes.h"
@@ -15,8 +15,8 @@ constexpr int kOpenBusytimeDocFatal = -2;
 // reported.
 constexpr int kOpenBusytimeDocStoreFailed = -3;
 
-// Returns 1 with the new note's handle in *hBusytimeDoc; -1 when the old
-// document could not be read, was not the user's (the view changed under the
+// Returns 1 with the new note's handle in *hBusytimeDoc; -1 when a document
+// found could not be read, was not the user's (the view changed under the
 // lookup) or was gone by the time of its delete (the user is skipped, nothing
 // was created); kOpenBusytimeDocFatal and kOpenBusytimeDocStoreFailed as
 // above; otherwise the error number of a failed entry read. *error receives

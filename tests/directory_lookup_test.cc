@@ -119,8 +119,7 @@ TEST_P(LookupTest, ReplacesOrSkipsAsTheViewAllows) {
 }
 
 const char kWarnBob[] =
-    "WARN -- bob@x.com has 2 busy-time documents; none was deleted, a new one is added beside "
-    "them.\n";
+    "WARN -- bob@x.com had 2 busy-time documents; they are replaced by one new document.\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LookupTest,
@@ -128,22 +127,32 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"OneDocumentIsDeleted", "ALICE@x.com", "", 0, 1, 0, "", "",
                    Calls({"FindByName(busytime.nsf/Main,ALICE@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "UnlockObject", "FreeObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
                           "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
                           "NoteClose(busytime.nsf,0x00000020)",
                           "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
-                          "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
+                          "CloseCollection(busytime.nsf/Main)"}),
                    {0x24, 0x28}},
         LookupCase{"NoDocumentYet", "carol@x.com", "", 0, 1, 0, "", "",
                    Calls({"FindByName(busytime.nsf/Main,carol@x.com,2)",
                           "NoteCreate(busytime.nsf)", "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
-        LookupCase{"TwoDocumentsAreKeptWithAWarning", "bob@x.com", "", 0, 1, 0, kWarnBob, "",
+        // Both checked before either is deleted; folded into the new one.
+        LookupCase{"TwoDocumentsAreFoldedWithAWarning", "bob@x.com", "", 0, 1, 0, kWarnBob, "",
                    Calls({"FindByName(busytime.nsf/Main,bob@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,2,1)", "LockObject",
-                          "NoteCreate(busytime.nsf)", "UnlockObject", "FreeObject",
+                          "UnlockObject", "FreeObject",
+                          "NoteOpen(busytime.nsf,0x00000024)",
+                          "ItemGetText(busytime.nsf,0x00000024,$Name,261)",
+                          "NoteClose(busytime.nsf,0x00000024)",
+                          "NoteOpen(busytime.nsf,0x00000028)",
+                          "ItemGetText(busytime.nsf,0x00000028,$Name,261)",
+                          "NoteClose(busytime.nsf,0x00000028)",
+                          "NoteDelete(busytime.nsf,0x00000024,0)",
+                          "NoteDelete(busytime.nsf,0x00000028,0)", "NoteCreate(busytime.nsf)",
                           "CloseCollection(busytime.nsf/Main)"}),
-                   {0x20, 0x24, 0x28}},
+                   {0x20}},
         // The store's failures go to the run unreported, whatever the step.
         LookupCase{"ViewLookupFails", "alice@x.com", "FindDesignNote", kIo, kStore, kIo, "", "",
                    {"FindDesignNote(busytime.nsf,Main,8,-G40n,0)"},
@@ -169,10 +178,11 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"DeleteFailsInTheStore", "alice@x.com", "NoteDelete", kIo, kStore, kIo, "", "",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "UnlockObject", "FreeObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
                           "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
                           "NoteClose(busytime.nsf,0x00000020)",
-                          "NoteDelete(busytime.nsf,0x00000020,0)", "UnlockObject", "FreeObject",
+                          "NoteDelete(busytime.nsf,0x00000020,0)",
                           "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // Another run deleted it first: this user is skipped, nothing created.
@@ -180,11 +190,12 @@ INSTANTIATE_TEST_SUITE_P(
                    kGone, -1, kGone, "", "\nfake error 304\n",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "UnlockObject", "FreeObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
                           "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
                           "NoteClose(busytime.nsf,0x00000020)",
                           "NoteDelete(busytime.nsf,0x00000020,0)", "LoadErrorText(304,200)",
-                          "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
+                          "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // The match is checked before it is deleted: one that cannot be
         // opened is not deleted and nothing is created.
@@ -192,8 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "\nfake error 304\n",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "UnlockObject", "FreeObject",
                           "NoteOpen(busytime.nsf,0x00000020)", "LoadErrorText(304,200)",
-                          "UnlockObject", "FreeObject", "CloseCollection(busytime.nsf/Main)"}),
+                          "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // Fatal: everything released before the database is closed and the
         // runtime ended; NotesTerm is the last call.
@@ -201,15 +213,29 @@ INSTANTIATE_TEST_SUITE_P(
                    kOpenBusytimeDocFatal, kIo, "", "\nfake error 279\n",
                    Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
                           "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
+                          "UnlockObject", "FreeObject",
                           "NoteOpen(busytime.nsf,0x00000020)",
                           "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
                           "NoteClose(busytime.nsf,0x00000020)",
                           "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
-                          "LoadErrorText(279,200)", "UnlockObject", "FreeObject",
+                          "LoadErrorText(279,200)",
                           "CloseCollection(busytime.nsf/Main)", "DbClose(busytime.nsf)",
                           "NotesTerm"}),
                    {0x24, 0x28}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// One of several matches that cannot be verified keeps them all: the first,
+// already proved to be bob's, is not deleted either, and bob is skipped.
+TEST_F(LookupTest, SeveralDocumentsOneUnverifiedDeletesNone) {
+  fake_.fail.Fail("ItemGetText", kIo, 2);
+  EXPECT_EQ(Lookup("bob@x.com"), -1);
+  EXPECT_EQ(out_,
+            "ERR -- Could not read the address of the busy-time document found for bob@x.com. "
+            "Nothing was deleted.\n");
+  EXPECT_EQ(DocumentsLeft(), (std::vector<NoteId>{0x20, 0x24, 0x28}));
+  EXPECT_TRUE(fake_.open_notes.empty());
+  EXPECT_TRUE(fake_.blocks.empty());
+}
 
 // A search that counts one match while the read returns no entry: there is
 // nothing to delete, and the user still gets a new note.
@@ -238,7 +264,7 @@ TEST_F(LookupTest, OneMatchButNoEntryReadDeletesNothing) {
   EXPECT_EQ(reads_nothing.CallsWithout({"FindDesignNote", "OpenCollection"}),
             (std::vector<std::string>{"FindByName(busytime.nsf/Main,alice@x.com,2)",
                                       "ReadEntries", "NoteCreate(busytime.nsf)",
-                                      "CloseCollection(busytime.nsf/Main)"}));
+                          "CloseCollection(busytime.nsf/Main)"}));
   EXPECT_EQ(reads_nothing.databases["busytime.nsf"].documents.count(0x20), 1u);
   EXPECT_TRUE(reads_nothing.violations.empty());
 }

@@ -106,6 +106,7 @@ struct Site {
   std::string call;     // as the fake logged it
   Stage stage = Stage::kStart;
   int user = -1;        // index into kUsers, -1 when the call is nobody's
+  int user_delete = 0;  // for a NoteDelete: its number among the user's deletes, from 1
 };
 
 std::string OperationOf(const std::string& call) { return call.substr(0, call.find('(')); }
@@ -156,6 +157,7 @@ std::vector<Site> PlaceCalls(const std::vector<std::string>& calls) {
   std::map<std::string, int> counts;
   int searched = -1;
   bool created = false;  // the searched user's new note exists
+  int deletes = 0;       // the searched user's deletes so far
   for (std::size_t i = 0; i < calls.size(); ++i) {
     Site site;
     site.call = calls[i];
@@ -168,7 +170,9 @@ std::vector<Site> PlaceCalls(const std::vector<std::string>& calls) {
     if (op == "FindByName") {
       searched = UserOfAddress(KeyOf(arguments));
       created = false;
+      deletes = 0;
     }
+    if (op == "NoteDelete") site.user_delete = ++deletes;
 
     if (op == "NotesInit") {
       site.stage = Stage::kStart;
@@ -220,9 +224,10 @@ std::vector<Site> PlaceCalls(const std::vector<std::string>& calls) {
 // What a user's documents look like after a run.
 enum class Documents {
   kUntouched,  // the old ones, nothing new
-  kReplaced,   // a single old one deleted, several kept; one new one
+  kReplaced,   // every old one deleted; one new one
   kOldAndNew,  // every old one kept beside one new one
-  kLost,       // the single old one deleted, no new one: the run stopped in between
+  kLost,       // every old one deleted, no new one: the run stopped in between
+  kSomeLost,   // the old ones before the failing delete deleted: the run stopped there
 };
 
 struct Expected {
@@ -235,6 +240,7 @@ struct Expected {
   std::size_t collections = 0;  // left open
   std::size_t databases = 1;    // left open: the configuration database is the runtime's to close
   bool terminated = true;       // NotesTerm called, once, as the last call
+  std::size_t deleted = 0;      // with kSomeLost: how many old ones were deleted
 };
 
 std::string Hex(NoteId id) {
@@ -251,9 +257,9 @@ std::string Loading(const User& user) {
 std::string LinesUpToCreate(const User& user) {
   std::string lines = Loading(user);
   if (user.old_documents.size() > 1)
-    lines += "WARN -- " + std::string(user.address) + " has " +
+    lines += "WARN -- " + std::string(user.address) + " had " +
              std::to_string(user.old_documents.size()) +
-             " busy-time documents; none was deleted, a new one is added beside them.\n";
+             " busy-time documents; they are replaced by one new document.\n";
   return lines;
 }
 
@@ -367,10 +373,11 @@ Expected ExpectedFor(const Site& site) {
         e.err = "";
         e.collections = 1;
       } else if (op == "LockObject") {
-        // The matches cannot be read: nothing is deleted, the new document is
-        // added beside the old ones.
+        // The matches cannot be read: nothing is deleted or folded, the new
+        // document is added beside the old ones.
         e.err = "";
         e.documents[site.user] = Documents::kOldAndNew;
+        lines[site.user] = Loading(*user) + "Populating " + user->address + "'s busy time data\n\n";
       } else if (op == "NoteClose") {  // the old document, only read: not examined
         e.err = "";
         e.notes = 1;
@@ -383,15 +390,16 @@ Expected ExpectedFor(const Site& site) {
                        false);
       } else {
         // The injected status is a failure of the store: the run stops at
-        // this user, whose documents are as they were.
+        // this user; a failing delete leaves the ones before it deleted.
         stops_at_the_user(Loading(*user) + "ERR -- Failed to replace " + user->address +
                               "'s busytime document.\n",
-                          Documents::kUntouched);
+                          site.user_delete > 1 ? Documents::kSomeLost : Documents::kUntouched);
+        e.deleted = site.user_delete > 0 ? site.user_delete - 1 : 0;
         return e;
       }
       break;
     case Stage::kCreate:
-      stops_at_the_user(LinesUpToCreate(*user), user->old_documents.size() == 1
+      stops_at_the_user(LinesUpToCreate(*user), !user->old_documents.empty()
                                                     ? Documents::kLost
                                                     : Documents::kUntouched);
       e.databases = 1;  // the lookup closed the busy-time database
@@ -400,7 +408,7 @@ Expected ExpectedFor(const Site& site) {
       if (op == "ItemSetTime" || op == "ItemSetText" || op == "ItemAppend") {
         // A refused write stops the run; the half-filled note is dropped.
         stops_at_the_user(lines[site.user] + "ERR -- Failed to write busytime document.\n",
-                          user->old_documents.size() == 1 ? Documents::kLost
+                          !user->old_documents.empty() ? Documents::kLost
                                                           : Documents::kUntouched);
         return e;
       }
@@ -408,7 +416,7 @@ Expected ExpectedFor(const Site& site) {
       break;
     case Stage::kSave:
       stops_at_the_user(lines[site.user] + "ERR -- Failed to update busytime document.\n",
-                        user->old_documents.size() == 1 ? Documents::kLost
+                        !user->old_documents.empty() ? Documents::kLost
                                                         : Documents::kUntouched);
       e.notes = 1;  // the unsaved note: the failure end leaves it to the runtime's end
       return e;
@@ -530,8 +538,11 @@ void ExpectDocuments(const Outcome& run, const Expected& expected,
       case Documents::kUntouched:
         break;
       case Documents::kReplaced:
-        old_kept = old_count == 1 ? 0 : old_count;
+        old_kept = 0;
         new_count = 1;
+        break;
+      case Documents::kSomeLost:
+        old_kept = old_count - expected.deleted;
         break;
       case Documents::kOldAndNew:
         new_count = 1;
@@ -597,7 +608,7 @@ TEST_P(FaultInjectionTest, EveryCallOfTheRunFailsInTurn) {
       const bool stopped_there =
           run.exit_code == -1 && static_cast<int>(i) == site.user &&
           (site.stage == Stage::kCreate || site.stage == Stage::kFill ||
-           site.stage == Stage::kSave);
+           site.stage == Stage::kSave || site.user_delete > 1);
       if (stopped_there) {
         ++stopped_between_delete_and_save;
       } else {

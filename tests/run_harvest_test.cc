@@ -33,8 +33,7 @@ const char kAliceLines[] =
     "Populating alice@x.com's busy time data\n\n";
 const char kBobLines[] =
     "Loading Calendar Profile for bob@x.com (http://fb/bob)\n"
-    "WARN -- bob@x.com has 2 busy-time documents; none was deleted, a new one is added beside "
-    "them.\n"
+    "WARN -- bob@x.com had 2 busy-time documents; they are replaced by one new document.\n"
     "Populating bob@x.com's busy time data\n\n";
 const char kCarolLines[] =
     "Loading Calendar Profile for carol@x.com (http://fb/carol)\n"
@@ -112,7 +111,7 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
   EXPECT_EQ(err_, "");
 
   EXPECT_EQ(DocumentsOf("alice@x.com"), (std::vector<NoteId>{0x1000}));  // the old one is gone
-  EXPECT_EQ(DocumentsOf("bob@x.com"), (std::vector<NoteId>{kBobOld1, kBobOld2, 0x1001}));
+  EXPECT_EQ(DocumentsOf("bob@x.com"), (std::vector<NoteId>{0x1001}));  // his two folded
   EXPECT_EQ(DocumentsOf("carol@x.com"), (std::vector<NoteId>{0x1002}));
 
   // The run's own calls, in order; the category entry is never opened.
@@ -128,9 +127,14 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
     expected.push_back("ItemGetText(" + note + ",UserEmailAddress,261)");
     expected.push_back("ItemGetText(" + note + ",busytimeurl,261)");
     expected.push_back("NoteClose(" + note + ")");
-    if (id == kAlice) {  // her one old document is checked to be hers before it is deleted
-      expected.push_back(std::string("NoteOpen(") + kBusytimeDb + ",0x00000020)");
-      expected.push_back(std::string("ItemGetText(") + kBusytimeDb + ",0x00000020,$Name,261)");
+    // Every old document is checked to be the user's before it is deleted.
+    const std::vector<NoteId> old = id == kAlice ? std::vector<NoteId>{kAliceOld}
+                                    : id == kBob ? std::vector<NoteId>{kBobOld1, kBobOld2}
+                                                 : std::vector<NoteId>{};
+    for (const NoteId old_id : old) {
+      std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(old_id));
+      expected.push_back(std::string("NoteOpen(") + kBusytimeDb + "," + hex + ")");
+      expected.push_back(std::string("ItemGetText(") + kBusytimeDb + "," + hex + ",$Name,261)");
     }
     expected.push_back(std::string("NoteUpdate(") + kBusytimeDb + ",new,0)");
   }

@@ -1,8 +1,9 @@
-// The built busytime-harvest against a busy-time database it cannot write:
-// the file read-only, or locked by another process. Either is a failure of
-// the store, not of a user: the run stops at the first user with the status
-// text and exit code -1, after one lock wait at most, and every user keeps
-// the document they had.
+// The built busytime-harvest against what a busy-time database can hold or
+// refuse. A file that is read-only, or locked by another process, is a
+// failure of the store, not of a user: the run stops at the first user with
+// the status text and exit code -1, after one lock wait at most, and every
+// user keeps the document they had. Several documents of one user are folded
+// into the new one.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -28,7 +29,7 @@ using test_support::Describe;
 constexpr auto kRunLimit = std::chrono::seconds(60);
 constexpr int kUsers = 3;
 
-class StoreFailureTest : public testing::Test {
+class BusytimeStoreTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("no_proxy", "127.0.0.1", 1);
@@ -83,12 +84,12 @@ class StoreFailureTest : public testing::Test {
     });
   }
 
-  test_support::HarvestDirectory dir_{HARVEST_BINARY_DIR, "store_failure"};
-  HttpTestServer server_{0, &StoreFailureTest::Serve};
+  test_support::HarvestDirectory dir_{HARVEST_BINARY_DIR, "busytime_store"};
+  HttpTestServer server_{0, &BusytimeStoreTest::Serve};
   std::map<std::string, std::vector<std::uint32_t>> before_;
 };
 
-TEST_F(StoreFailureTest, ReadOnlyDatabaseFileStopsTheRunAtTheFirstUser) {
+TEST_F(BusytimeStoreTest, ReadOnlyDatabaseFileStopsTheRunAtTheFirstUser) {
   std::string unavailable;
   const ChildOutcome run = test_support::RunWithReadOnlyFolder(
       dir_.BusytimeFile(), {dir_.HarvestProgram(), dir_.HarvestArguments(), dir_.Root(), kRunLimit},
@@ -99,7 +100,7 @@ TEST_F(StoreFailureTest, ReadOnlyDatabaseFileStopsTheRunAtTheFirstUser) {
 
 // Another process holds the write lock for the whole run: the run waits once,
 // for the first user, and stops there.
-TEST_F(StoreFailureTest, LockHeldByAnotherProcessStopsTheRunAfterOneWait) {
+TEST_F(BusytimeStoreTest, LockHeldByAnotherProcessStopsTheRunAfterOneWait) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(dir_.BusytimeFile().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -107,6 +108,28 @@ TEST_F(StoreFailureTest, LockHeldByAnotherProcessStopsTheRunAfterOneWait) {
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   ExpectStoppedAtTheFirstUser(run, "The database is locked by another process; gave up waiting");
+}
+
+// Several documents of one user, as two runs at once or a crash leave them,
+// are folded into the one new document with one warning, instead of one more
+// being added at every run.
+TEST_F(BusytimeStoreTest, SeveralDocumentsOfAUserAreFoldedIntoOne) {
+  for (int extra = 0; extra < 2; ++extra)
+    ASSERT_TRUE(test_support::AddEmptyBusytimeDocument(dir_.Ini(), "busytime.nsf", Address(1)));
+  const ChildOutcome run = dir_.Harvest(kRunLimit);
+  ASSERT_TRUE(run.Exited(0)) << Describe(run);
+  EXPECT_NE(run.out.find("Loading Calendar Profile for " + Address(1) + " (" + Url(1) +
+                         ")\nWARN -- " + Address(1) +
+                         " had 3 busy-time documents; they are replaced by one new document.\n"
+                         "Populating "),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("WARN -- " + Address(0)), std::string::npos) << run.out;
+  const auto after = Documents();
+  for (int user = 0; user < kUsers; ++user) {
+    ASSERT_EQ(after.at(Address(user)).size(), 1u) << Address(user);
+    EXPECT_GT(after.at(Address(user))[0], before_.at(Address(kUsers - 1))[0]) << Address(user);
+  }
 }
 
 }  // namespace
