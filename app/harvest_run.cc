@@ -19,10 +19,11 @@
 #include <vector>
 
 #include "app/report_status.h"
+#include "base/ascii.h"
+#include "base/masked_url.h"
 #include "directory/busytime_lookup.h"
 #include "directory/calendar_profiles.h"
 #include "freebusy/busytime_fill.h"
-#include "freebusy/http_url.h"
 #include "freebusy/prefetch_client.h"
 #include "notes/status_codes.h"
 
@@ -150,7 +151,10 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
   }
   const char* strUserName = profile.strUserName.c_str();
   const char* strBusyTimeURL = profile.strBusyTimeURL.c_str();
-  std::printf("Loading Calendar Profile for %s (%s)\n", strUserName, strBusyTimeURL);
+  // The URL as configured may hold a password; the console, and every mail
+  // and log it ends up in, gets it masked.
+  std::printf("Loading Calendar Profile for %s (%s)\n", strUserName,
+              MaskUrlPassword(strBusyTimeURL).c_str());
 
   std::vector<BusyPeriodText> periods;
   if (ReadUserBusyTime(source, strBusyTimeURL, periods) != 1) {
@@ -212,7 +216,7 @@ bool ReadWholeNumber(const char* name, std::uint64_t low, std::uint64_t high,
   }
   std::printf("ERR -- The setting %s must be a whole number from %llu to %llu, not \"%s\".\n",
               name, static_cast<unsigned long long>(low), static_cast<unsigned long long>(high),
-              PrintableText(strValue).c_str());
+              EscapeUntrusted(strValue).c_str());
   return false;
 }
 

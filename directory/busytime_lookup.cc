@@ -21,12 +21,12 @@
 #include "directory/busytime_lookup.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "app/report_status.h"
+#include "base/ascii.h"
 #include "notes/status_codes.h"
 
 namespace {
@@ -109,17 +109,6 @@ int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* 
   return ReadMatches(coll_handle, &coll_pos, matches, error);
 }
 
-// The view's search ignores case; so does the check of the match.
-bool SameAddress(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // Returns 1 when the document `id` is the user's, -1 (after saying why) when
 // it cannot be read or belongs to someone else, kOpenBusytimeDocStoreFailed.
 int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* error) {
@@ -136,8 +125,9 @@ int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* e
                 strUserName);
     return -1;
   }
-  if (!SameAddress(std::string_view(name, std::min<std::size_t>(length, kMaxTextBuffer)),
-                   strUserName)) {
+  // The view's search folds ASCII letters; the check of the match folds the same.
+  if (!EqualsIgnoreCase(std::string_view(name, std::min<std::size_t>(length, kMaxTextBuffer)),
+                        strUserName)) {
     std::printf("ERR -- The busy-time document found for %s belongs to another address: the "
                 "view changed during the lookup. Nothing was deleted.\n",
                 strUserName);

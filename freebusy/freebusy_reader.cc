@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "base/ascii.h"
 #include "freebusy/ical_lines.h"
 #include "freebusy/ical_period.h"
 
@@ -16,27 +17,13 @@ constexpr std::size_t kMaxWarnings = 20;
 // Longest stretch of a quoted text that is shown.
 constexpr std::size_t kMaxQuotedBytes = 80;
 
-// Appends `text` between double quotes. Bytes that could end the line, move
-// the cursor or be mistaken for the closing quote are written as escapes, so
-// a text from the network cannot make up console lines of its own.
+// Appends the start of `text` between double quotes, escaped, so that a text
+// from the network cannot make up console lines of its own.
 void AppendQuoted(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   bool bCut = text.size() > kMaxQuotedBytes;
   if (bCut) text = text.substr(0, kMaxQuotedBytes);
   out += '"';
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
+  AppendEscaped(out, text);
   if (bCut) out += "...";
   out += '"';
 }

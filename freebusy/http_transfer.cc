@@ -22,6 +22,8 @@
 #include <optional>
 #include <string_view>
 
+#include "base/ascii.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -46,8 +48,7 @@ bool IsOversizedHeaderLine(CURLcode code) {
 // The value of header `name` when `line` is that header, else nullopt.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
   if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return std::nullopt;
+  if (!EqualsIgnoreCase(line.substr(0, name.size()), name)) return std::nullopt;
   std::string_view value = line.substr(name.size() + 1);
   constexpr std::string_view kBlanks = " \t\r\n";
   const std::size_t first = value.find_first_not_of(kBlanks);
@@ -87,7 +88,7 @@ std::string Line(std::initializer_list<std::string_view> parts) {
 
 std::string Quoted(const std::string& host) {
   std::string strQuoted = "\"";
-  strQuoted += PrintableText(host);
+  AppendEscaped(strQuoted, host);
   strQuoted += '"';
   return strQuoted;
 }
@@ -227,7 +228,7 @@ std::size_t DownloadChain::OnHeader(char* data, std::size_t size, std::size_t co
   // Kept only to name it when the body turns out not to be text: no
   // compression is asked for, so a server that compresses anyway sends bytes.
   if (std::optional<std::string_view> value = HeaderValue(line, "content-encoding"))
-    exchange.content_encoding = PrintableText(value->substr(0, 40));
+    exchange.content_encoding = EscapeUntrusted(value->substr(0, 40));
   if (std::optional<std::string_view> value = HeaderValue(line, "retry-after"))
     exchange.retry_after = value->substr(0, 64);
   return length;
@@ -237,7 +238,7 @@ std::string DownloadChain::Reason(CURLcode code) const {
   std::string strReason = exchange_.errbuf[0] != '\0' ? exchange_.errbuf : curl_easy_strerror(code);
   while (!strReason.empty() && (strReason.back() == '\n' || strReason.back() == '\r'))
     strReason.pop_back();
-  return PrintableText(strReason);
+  return EscapeUntrusted(strReason);
 }
 
 // The message lines of an exchange that failed, or "" when it brought a 2xx

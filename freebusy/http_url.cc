@@ -4,8 +4,9 @@
 #include <curl/curl.h>
 
 #include <cctype>
-#include <cstdio>
 #include <memory>
+
+#include "base/ascii.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ bool IsSchemeChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
 }
 
-std::string Lower(std::string_view text) {
-  std::string strLower(text);
-  for (char& c : strLower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return strLower;
-}
-
 // The scheme a URL starts with, or "" when it has none. "h:81/p" and
 // "user:pw@h/p" have no scheme: what follows their colon is a port or a
 // password, while "file:/etc/passwd" and "mailto:x" name a scheme.
@@ -44,7 +39,7 @@ std::string LeadingScheme(std::string_view text) {
     for (char c : authority) bAllDigits = bAllDigits && std::isdigit(static_cast<unsigned char>(c));
     if (bAllDigits || authority.find('@') != std::string_view::npos) return "";
   }
-  return Lower(text.substr(0, colon));
+  return LowerAscii(text.substr(0, colon));
 }
 
 // A URL part, or "" when the URL does not have it.
@@ -78,7 +73,7 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
     strUrl += text;
   } else if (strScheme != "http" && strScheme != "https") {
     reason = "the scheme \"";
-    reason += PrintableText(strScheme);
+    reason += EscapeUntrusted(strScheme);
     reason += "\" is not http or https";
     return false;
   } else {
@@ -113,7 +108,7 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
   std::string strHost = GetPart(hUrl.get(), CURLUPART_HOST);
   std::string strPort = GetPart(hUrl.get(), CURLUPART_PORT);
   target.host = strPort.empty() ? strHost : strHost + ":" + strPort;
-  target.origin = target.scheme + "://" + Lower(strHost) + ":" +
+  target.origin = target.scheme + "://" + LowerAscii(strHost) + ":" +
                   GetPart(hUrl.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
   target.user = GetPart(hUrl.get(), CURLUPART_USER);
   target.password = GetPart(hUrl.get(), CURLUPART_PASSWORD);
@@ -138,20 +133,4 @@ void CarryCredentials(FetchTarget& target, const FetchTarget& from) {
   target.url = std::move(strUrl);
   target.user = from.user;
   target.password = from.password;
-}
-
-std::string PrintableText(std::string_view text) {
-  std::string strOut;
-  strOut.reserve(text.size());
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      strOut += escape;
-    } else {
-      strOut += c;
-    }
-  }
-  return strOut;
 }

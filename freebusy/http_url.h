@@ -1,5 +1,4 @@
-// Checks a free/busy URL before anything goes out on the network, and makes
-// texts from the URL or the network safe to print. Used by the HTTP client
+// Checks a free/busy URL before anything goes out on the network. Used by the HTTP client
 // (freebusy/http_client.cc); libcurl stays behind the .cc file.
 #pragma once
 
@@ -30,7 +29,3 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason);
 // own and both have the same origin. Credentials thus follow a redirect only
 // to the same scheme, host and port.
 void CarryCredentials(FetchTarget& target, const FetchTarget& from);
-
-// `text` with every control character written as \xNN, so that a host name or
-// an error text can never break or forge a console line.
-std::string PrintableText(std::string_view text);

@@ -8,8 +8,6 @@ namespace {
 
 bool IsFoldBlank(char c) { return c == ' ' || c == '\t'; }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // Position of the first `stop` outside double quotes in `text`, starting at
 // `from`; npos when there is none. Quotes only occur in parameter values, so
 // ';', ',' and ':' inside them are content, not separators.
@@ -103,14 +101,6 @@ bool NextParameterValue(std::string_view& values, std::string_view& value) {
   values.remove_prefix(comma == std::string_view::npos ? values.size() : comma + 1);
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
     value = value.substr(1, value.size() - 2);
-  }
-  return true;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
 }

@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+// iCalendar names compare without regard to ASCII case: EqualsIgnoreCase.
+#include "base/ascii.h"
+
 // Hands out the logical lines of a text one by one. A line ends at LF, and a
 // CR right before that LF belongs to the line end. A line end followed by a
 // space or a tab is a fold: the line end and that one blank are removed.
@@ -56,6 +59,3 @@ bool NextParameter(std::string_view& params, std::string_view& name, std::string
 // Takes the next value off the front of a parameter's `values`, without its
 // quotes. Returns false when none is left.
 bool NextParameterValue(std::string_view& values, std::string_view& value);
-
-// ASCII comparison without regard to case, as iCalendar names are compared.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -1,6 +1,6 @@
 // Feeds arbitrary URLs to the checks the fetch runs before anything goes on
 // the network: CheckFetchUrl on a first URL and on a redirect target, then
-// CarryCredentials between them, and PrintableText. Nothing here opens a
+// CarryCredentials between them, and EscapeUntrusted. Nothing here opens a
 // connection. The input is the first URL, a zero byte, and the redirect
 // target.
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "freebusy/http_url.h"
 #include "fuzz/fuzz_check.h"
 
@@ -22,10 +23,11 @@ bool HasControlOrSpace(std::string_view text) {
   return false;
 }
 
+// A byte a terminal could act on: control characters, DEL and 0x80 to 0xFF.
 bool HasControl(std::string_view text) {
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
+    if (byte < 0x20 || byte > 0x7E) return true;
   }
   return false;
 }
@@ -84,7 +86,7 @@ bool Check(const std::string& url, FetchTarget& target) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
 
-  std::string printable = PrintableText(input);
+  std::string printable = EscapeUntrusted(input);
   FUZZ_CHECK(!HasControl(printable));
   FUZZ_CHECK(printable.size() >= input.size());
 

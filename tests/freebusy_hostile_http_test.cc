@@ -277,6 +277,30 @@ TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
   EXPECT_EQ(plain.body, mislabelled.body);
 }
 
+// --- Bytes a server chose, in messages -------------------------------------------
+
+// A terminal obeys 0x9B as it obeys ESC [: every byte from the network that a
+// message quotes shows as \xNN unless it is printable ASCII.
+TEST_F(HostileHttpTest, NetworkBytesInMessagesShowAsEscapes) {
+  HttpReply coded = Body(std::string("te\0xt", 5));
+  coded.headers.emplace_back("Content-Encoding", "x\x9B" "2J\xFF");
+  server_.Reply("/coded", coded);
+  server_.Reply("/moved", Redirect("http://h\x9B" "2J.example/fb"));
+  HttpClient client(ShortFetchLimits());
+  EXPECT_EQ(client.Get(server_.Url("/coded").c_str()).messages,
+            "ERR -- The download from " + Host() +
+                " is compressed (Content-Encoding: x\\x9B2J\\xFF), so it is not a free/busy text\n");
+
+  // Should the host name get past libcurl, the loopback server answers for it
+  // as a proxy: nothing leaves this machine.
+  setenv("http_proxy", server_.Url("").c_str(), 1);
+  const Download moved = client.Get(server_.Url("/moved").c_str());
+  unsetenv("http_proxy");
+  EXPECT_EQ(moved.result, -1);
+  EXPECT_TRUE(IsPrintableLines(moved.messages)) << moved.messages;
+  EXPECT_NE(moved.messages.find("\"h\\x9B2J.example\""), std::string::npos) << moved.messages;
+}
+
 // --- Nothing of a URL becomes a header ------------------------------------------
 
 TEST_F(HostileHttpTest, NoHeaderCanBeInjectedThroughAUrlOrARedirect) {

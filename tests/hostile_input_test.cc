@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/restricted_run.h"
@@ -196,7 +197,9 @@ TEST_F(HostileInputTest, ProfileValuesWithQuotesPercentAndSqlAreTakenLiterally) 
   const ChildOutcome listed = dir_.Nsfutil({"profile", "list"});
   ASSERT_TRUE(listed.Exited(0)) << Describe(listed);
   for (const std::string& address : addresses)
-    EXPECT_NE(listed.out.find(address + "\t" + urls[address] + "\n"), std::string::npos)
+    EXPECT_NE(listed.out.find(EscapeUntrusted(address) + "\t" + EscapeUntrusted(urls[address]) +
+                              "\n"),
+              std::string::npos)
         << listed.out;
   for (const HttpRequestRecord& request : server_.Requests())
     EXPECT_NE(request.target.find("?q='%s%n\"&x=`;--&u="), std::string::npos) << request.target;

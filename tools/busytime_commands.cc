@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "tools/busytime_document.h"
 #include "tools/commands.h"
 #include "tools/json_writer.h"
@@ -27,7 +28,7 @@ int ListBusytime(const CommandLine& line) {
     const BusytimeDocument document =
         ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
     std::printf("%s\t%s\t%s\t%s\t%s\n", FormatNoteId(note_id).c_str(),
-                document.strName.empty() ? "-" : Printable(document.strName).c_str(),
+                document.strName.empty() ? "-" : EscapeUntrusted(document.strName).c_str(),
                 EntryCount(document.list).c_str(), EntryCount(document.list_ext).c_str(),
                 document.strLastModTime.empty() ? "-" : document.strLastModTime.c_str());
   }
@@ -61,7 +62,7 @@ void PrintDocument(const BusytimeDocument& document) {
   std::printf("  Items (name, type, flags, length):\n");
   for (const notes::local::ItemInfo& item : document.items) {
     const std::string hint = ValueHint(item);
-    std::printf("    %-22s 0x%04X  0x%04X  %7zu%s%s\n", Printable(item.name).c_str(),
+    std::printf("    %-22s 0x%04X  0x%04X  %7zu%s%s\n", EscapeUntrusted(item.name).c_str(),
                 item.type_code, item.flags, item.value.size(), hint.empty() ? "" : "  ",
                 hint.c_str());
   }
@@ -139,7 +140,7 @@ int ShowBusytime(const CommandLine& line) {
     }
   }
   if (bOneUser && documents.empty()) {
-    throw ToolError("no busy-time document for " + Printable(line.words[2]));
+    throw ToolError("no busy-time document for " + EscapeUntrusted(line.words[2]));
   }
 
   if (line.bJson) {

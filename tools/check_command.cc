@@ -3,12 +3,12 @@
 // entry lists of every document that holds them. Also that the two databases
 // the harvest opens exist and have their view "Main".
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "notes/local/db_path.h"
 #include "tools/busytime_document.h"
 #include "tools/commands.h"
@@ -21,11 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsDatabaseFile(const fs::directory_entry& entry) {
-  std::string extension = entry.path().extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   std::error_code error;
-  return extension == ".nsf" && entry.is_regular_file(error);
+  return EqualsIgnoreCase(entry.path().extension().string(), ".nsf") &&
+         entry.is_regular_file(error);
 }
 
 // Database names as DbOpen takes them: relative to the data directory, with
@@ -114,13 +112,13 @@ int RunCheckCommand(const CommandLine& line) {
   CheckHarvestDatabase(session, session.BusytimeDatabasePath(),
                        "the harvest writes the busy time into it", &problems);
   const std::vector<std::string> databases = FindDatabases(data_directory, &problems);
-  for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+  for (const std::string& problem : problems) std::printf("%s\n", EscapeUntrusted(problem).c_str());
 
   bool bProblems = !problems.empty();
   for (const std::string& strName : databases) {
     const std::vector<std::string> found = CheckOneDatabase(session, strName);
-    if (found.empty()) std::printf("%s: ok\n", Printable(strName).c_str());
-    for (const std::string& problem : found) std::printf("%s\n", Printable(problem).c_str());
+    if (found.empty()) std::printf("%s: ok\n", EscapeUntrusted(strName).c_str());
+    for (const std::string& problem : found) std::printf("%s\n", EscapeUntrusted(problem).c_str());
     bProblems = bProblems || !found.empty();
   }
   return bProblems ? kExitProblemsFound : kExitOk;

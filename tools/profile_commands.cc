@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
+#include "base/masked_url.h"
 #include "tools/commands.h"
 #include "tools/main_view.h"
 #include "tools/profile_input.h"
-#include "tools/text_escape.h"
 #include "tools/tool_error.h"
 #include "tools/tool_session.h"
 
@@ -78,8 +79,8 @@ int ListProfiles(const CommandLine& line) {
   OpenDatabase database(kConfigDatabase);
   for (NoteId note_id : ReadViewDocuments(database.Handle())) {
     OpenNote note(database.Handle(), note_id);
-    std::printf("%s\t%s\n", Printable(note.Text("UserEmailAddress")).c_str(),
-                Printable(note.Text("busytimeurl")).c_str());
+    std::printf("%s\t%s\n", EscapeUntrusted(note.Text("UserEmailAddress")).c_str(),
+                EscapeUntrusted(MaskUrlPassword(note.Text("busytimeurl"))).c_str());
   }
   return kExitOk;
 }

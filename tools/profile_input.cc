@@ -1,10 +1,10 @@
 #include "tools/profile_input.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <utility>
 
+#include "base/ascii.h"
 #include "tools/tool_error.h"
 
 namespace nsfutil {
@@ -17,8 +17,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
 }
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // Reads one field from `rest`, quoted or not, and leaves `rest` after the
 // separating comma. `to_end`: an unquoted field runs to the end of the line.
@@ -85,16 +83,9 @@ std::string ProfileProblem(const ProfileInput& profile) {
   return problem;
 }
 
-std::string AddressKey(std::string_view address) {
-  std::string key(address);
-  for (char& c : key) c = Lower(c);
-  return key;
-}
+std::string AddressKey(std::string_view address) { return LowerAscii(address); }
 
-bool SameAddress(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
+bool SameAddress(std::string_view a, std::string_view b) { return EqualsIgnoreCase(a, b); }
 
 std::vector<ProfileInput> ParseProfileCsv(std::string_view text, std::string_view file_name) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // spreadsheet BOM

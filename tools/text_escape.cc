@@ -34,8 +34,6 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
-bool IsPlainAscii(unsigned char c) { return c >= 0x20 && c < 0x7F; }
-
 }  // namespace
 
 std::string JsonQuote(std::string_view text) {
@@ -85,27 +83,6 @@ std::string JsonQuote(std::string_view text) {
   }
   quoted += '"';
   return quoted;
-}
-
-std::string Printable(std::string_view text) {
-  std::string printable;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c >= 0x80 ? Utf8SequenceLength(text.substr(i)) : 0;
-    if (length > 0) {
-      printable.append(text.substr(i, length));
-      i += length;
-    } else if (IsPlainAscii(c)) {
-      printable += static_cast<char>(c);
-      ++i;
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", c);
-      printable += escape;
-      ++i;
-    }
-  }
-  return printable;
 }
 
 }  // namespace nsfutil

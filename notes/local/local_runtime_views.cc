@@ -5,10 +5,10 @@
 // NoteUpdate and NoteDelete, of this process or another.
 #include <cstring>
 
+#include "base/ascii.h"
 #include "notes/local/local_runtime.h"
 #include "notes/local/local_runtime_impl.h"
 #include "notes/local/note_store.h"
-#include "notes/local/text_compare.h"
 #include "notes/status_codes.h"
 
 namespace notes::local {
@@ -27,7 +27,7 @@ Status FindViewId(PreparedStatements& db, std::string_view name, NoteId* view_id
   if (status != 0) return status;
   *view_id = 0;
   for (const NoteTexts& view : views) {
-    if (view.texts[0] && EqualsNoCase(*view.texts[0], name)) {
+    if (view.texts[0] && EqualsIgnoreCase(*view.texts[0], name)) {
       *view_id = view.id;
       break;
     }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "notes/local/text_compare.h"
+#include "base/ascii.h"
 
 namespace notes::local {
 
 void ReplaceItem(Note* note, ItemInfo item) {
   auto& items = note->items;
-  auto same_name = [&](const ItemInfo& other) { return EqualsNoCase(other.name, item.name); };
+  auto same_name = [&](const ItemInfo& other) { return EqualsIgnoreCase(other.name, item.name); };
   auto first = std::find_if(items.begin(), items.end(), same_name);
   if (first == items.end()) {
     items.push_back(std::move(item));
@@ -16,9 +16,10 @@ void ReplaceItem(Note* note, ItemInfo item) {
   }
   *first = std::move(item);
   const std::string& name = first->name;
-  items.erase(std::remove_if(std::next(first), items.end(),
-                             [&](const ItemInfo& other) { return EqualsNoCase(other.name, name); }),
-              items.end());
+  items.erase(
+      std::remove_if(std::next(first), items.end(),
+                     [&](const ItemInfo& other) { return EqualsIgnoreCase(other.name, name); }),
+      items.end());
 }
 
 ItemInfo MakeTextItem(std::string_view name, std::span<const std::uint8_t> text, bool summary) {
@@ -32,7 +33,7 @@ ItemInfo MakeTextItem(std::string_view name, std::span<const std::uint8_t> text,
 
 const ItemInfo* FindTextItem(const Note& note, std::string_view name) {
   for (const ItemInfo& item : note.items) {
-    if (item.type_code == kTypeText && EqualsNoCase(item.name, name)) return &item;
+    if (item.type_code == kTypeText && EqualsIgnoreCase(item.name, name)) return &item;
   }
   return nullptr;
 }

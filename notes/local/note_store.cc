@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "notes/local/text_compare.h"
+#include "base/ascii.h"
 #include "notes/status_codes.h"
 
 namespace notes::local {
@@ -125,7 +125,7 @@ Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector
 
 Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
                      std::vector<NoteTexts>* notes) {
-  // SQLite's lower() folds ASCII only, like EqualsNoCase; the exact check
+  // SQLite's lower() folds ASCII only, like EqualsIgnoreCase; the exact check
   // below also rejects names with bytes the text cast would hide.
   std::string sql =
       "SELECT n.note_id, i.name, i.value FROM notes n LEFT JOIN items i "
@@ -153,7 +153,7 @@ Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span
     std::string_view name(reinterpret_cast<const char*>(name_bytes.data()), name_bytes.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
       auto& text = found.back().texts[i];
-      if (text.has_value() || !EqualsNoCase(name, names[i])) continue;
+      if (text.has_value() || !EqualsIgnoreCase(name, names[i])) continue;
       auto value = query->Blob(2);
       auto end = std::find(value.begin(), value.end(), std::uint8_t{0});
       text.emplace(reinterpret_cast<const char*>(value.data()),

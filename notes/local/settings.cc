@@ -5,7 +5,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "notes/local/text_compare.h"
+#include "base/ascii.h"
 #include "notes/status_codes.h"
 
 namespace notes::local {

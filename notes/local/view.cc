@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "notes/local/text_compare.h"
+#include "base/ascii.h"
 
 namespace notes::local {
 namespace {
@@ -27,7 +27,7 @@ std::string TextOrEmpty(const Note& note, std::string_view name) {
 
 bool IsSelected(const ViewDesign& design, const NoteTexts& texts) {
   if (!design.select_form.empty() &&
-      !(texts.texts[kForm] && EqualsNoCase(*texts.texts[kForm], design.select_form))) {
+      !(texts.texts[kForm] && EqualsIgnoreCase(*texts.texts[kForm], design.select_form))) {
     return false;
   }
   if (!design.select_item.empty() && !(texts.texts[kSelect] && !texts.texts[kSelect]->empty())) {
@@ -39,10 +39,10 @@ bool IsSelected(const ViewDesign& design, const NoteTexts& texts) {
 // Orders entries against a key, case-insensitively, for bisection.
 struct KeyOrder {
   bool operator()(const ViewEntry& entry, std::string_view key) const {
-    return CompareNoCase(entry.key, key) < 0;
+    return CompareIgnoreCase(entry.key, key) < 0;
   }
   bool operator()(std::string_view key, const ViewEntry& entry) const {
-    return CompareNoCase(key, entry.key) < 0;
+    return CompareIgnoreCase(key, entry.key) < 0;
   }
 };
 
@@ -84,8 +84,10 @@ std::vector<ViewEntry> BuildViewEntries(const ViewDesign& design,
   }
   std::sort(selected.begin(), selected.end(),
             [](const SelectedDocument& a, const SelectedDocument& b) {
-              if (int order = CompareNoCase(a.category, b.category); order != 0) return order < 0;
-              if (int order = CompareNoCase(a.sort_key, b.sort_key); order != 0) return order < 0;
+              if (int order = CompareIgnoreCase(a.category, b.category); order != 0)
+                return order < 0;
+              if (int order = CompareIgnoreCase(a.sort_key, b.sort_key); order != 0)
+                return order < 0;
               return a.id < b.id;
             });
 
@@ -96,7 +98,7 @@ std::vector<ViewEntry> BuildViewEntries(const ViewDesign& design,
   for (SelectedDocument& document : selected) {
     // The empty category sorts first and gets no heading.
     if (!document.category.empty() &&
-        (category == nullptr || !EqualsNoCase(*category, document.category))) {
+        (category == nullptr || !EqualsIgnoreCase(*category, document.category))) {
       entries.push_back({kNoteIdCategory | ++category_ordinal, document.category});
       category = &document.category;
     }
@@ -111,7 +113,7 @@ std::optional<ViewEntry> DocumentEntry(const ViewDesign& design, const NoteTexts
 }
 
 bool EntryBefore(const ViewEntry& a, const ViewEntry& b) {
-  if (int order = CompareNoCase(a.key, b.key); order != 0) return order < 0;
+  if (int order = CompareIgnoreCase(a.key, b.key); order != 0) return order < 0;
   return a.id < b.id;
 }
 
@@ -127,7 +129,7 @@ KeyMatch FindKey(const std::vector<ViewEntry>& entries, std::string_view key, bo
   }
   for (std::size_t i = begin; i < end; ++i) {
     if ((entries[i].id & kNoteIdCategory) != 0) continue;
-    bool equal = ignore_case ? EqualsNoCase(entries[i].key, key) : entries[i].key == key;
+    bool equal = ignore_case ? EqualsIgnoreCase(entries[i].key, key) : entries[i].key == key;
     if (!equal) continue;
     if (match.count++ == 0) match.first = static_cast<std::uint32_t>(i + 1);
   }

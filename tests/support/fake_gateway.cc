@@ -11,13 +11,12 @@
 #include "tests/support/fake_gateway.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "notes/local/text_compare.h"
+#include "base/ascii.h"
 #include "notes/local/time_date.h"
 #include "notes/local/view.h"
 #include "notes/status_codes.h"
@@ -31,16 +30,8 @@ std::string Hex(NoteId note_id) {
   return text;
 }
 
-bool SameText(const std::string& a, const char* b) {
-  const std::size_t length = std::strlen(b);
-  if (a.size() != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
+// Folds as the local runtime's views do.
+bool SameText(const std::string& a, const char* b) { return EqualsIgnoreCase(a, b); }
 
 std::string TextOf(const FakeItem& item) {
   const auto end = std::find(item.bytes.begin(), item.bytes.end(), std::uint8_t{0});
@@ -76,7 +67,7 @@ void PlaceInViews(FakeDatabase& db, NoteId note_id) {
       const auto doc = db.documents.find(other);
       if ((other & kNoteIdCategory) != 0 || doc == db.documents.end()) return false;
       const std::string other_key = ViewKey(view, doc->second).value_or("");
-      const int order = notes::local::CompareNoCase(other_key, *key);
+      const int order = CompareIgnoreCase(other_key, *key);
       return order > 0 || (order == 0 && other > note_id);
     });
     view.entries.insert(after, note_id);

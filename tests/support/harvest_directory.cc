@@ -29,6 +29,21 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
 }
 
+// The bytes a name printed by nsfutil stands for: \\, \" and \xNN undone.
+std::string Unescaped(const std::string& printed) {
+  std::string bytes;
+  for (std::size_t i = 0; i < printed.size(); ++i) {
+    if (printed[i] == '\\' && i + 1 < printed.size() && printed[i + 1] == 'x') {
+      bytes += static_cast<char>(std::stoi(printed.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      if (printed[i] == '\\') ++i;
+      if (i < printed.size()) bytes += printed[i];
+    }
+  }
+  return bytes;
+}
+
 int EntryCount(const std::string& field) { return field == "-" ? -1 : std::stoi(field); }
 
 std::size_t CountOf(const std::string& text, const std::string& what) {
@@ -149,7 +164,7 @@ std::vector<BusytimeRow> HarvestDirectory::ListBusytime(std::string* error) cons
     }
     BusytimeRow row;
     row.note_id = static_cast<std::uint32_t>(std::stoul(fields[0].substr(2), nullptr, 16));
-    row.name = fields[1];
+    row.name = Unescaped(fields[1]);
     row.entries = EntryCount(fields[2]);
     row.entries_ext = EntryCount(fields[3]);
     row.last_modified = fields[4];

@@ -35,7 +35,8 @@ bool AddEmptyBusytimeDocument(const std::filesystem::path& ini, const char* data
 bool AddRawProfile(const std::filesystem::path& ini, const std::string& address,
                    const std::string& url);
 
-// One busy-time document as `nsfutil busytime list` shows it.
+// One busy-time document as `nsfutil busytime list` shows it, with the
+// name's escapes undone.
 struct BusytimeRow {
   std::uint32_t note_id = 0;
   std::string name;
