@@ -175,6 +175,7 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
     return ProfileOutcome::kNext;
   }
 
+  WarnAboutDroppedPeriods(strUserName, periods.size());
   std::printf("Populating %s's busy time data\n\n", strUserName);
   if (PopulateBusyTime(note_handle, strUserName, periods, error) != 1) {
     // The store failed to write: the half-filled note is dropped unsaved and

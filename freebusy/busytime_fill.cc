@@ -38,6 +38,14 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
   return result == 1 ? 1 : -1;
 }
 
+void WarnAboutDroppedPeriods(const char* strUserName, std::size_t period_count) {
+  if (period_count <= kMaxListEntries) return;
+  std::printf(
+      "WARN -- %s has %zu busy periods; a busy-time document holds %zu, so the last %zu "
+      "were dropped.\n",
+      strUserName, period_count, kMaxListEntries, period_count - kMaxListEntries);
+}
+
 int PopulateBusyTime(NoteHandle document, const char* strUserName,
                      const std::vector<BusyPeriodText>& periods, Status* error) {
   // The first failed write ends the fill: a document without its address or
@@ -67,12 +75,6 @@ int PopulateBusyTime(NoteHandle document, const char* strUserName,
   const TimeTextFormat td_format{{4, 0, 0, 2}};
 
   const std::size_t NumEventsFound = std::min(periods.size(), kMaxListEntries);
-  if (periods.size() > kMaxListEntries) {
-    std::printf(
-        "WARN -- %s has %zu busy periods; a busy-time document holds %zu, so the last %zu "
-        "were dropped.\n",
-        strUserName, periods.size(), kMaxListEntries, periods.size() - kMaxListEntries);
-  }
 
   std::vector<unsigned char> bSched_entry(kListHeaderSize + kSchedEntrySize * NumEventsFound);
   std::vector<unsigned char> bSched_entry_ext(kListHeaderSize +

@@ -3,6 +3,7 @@
 // download never costs a user the busy time already published.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "freebusy/freebusy_reader.h"
@@ -16,10 +17,15 @@
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
                      std::vector<BusyPeriodText>& periods);
 
+// Prints the warning naming the user that says how many of `period_count`
+// periods PopulateBusyTime will drop, when it drops any. The run prints it
+// with the user's other warnings, before "Populating ...".
+void WarnAboutDroppedPeriods(const char* strUserName, std::size_t period_count);
+
 // Writes the time stamps, the text items, "EventList", "EventListExt" and
 // "AllowList" into the new, empty busy-time document. At most 255 periods are
-// stored (the list header counts in one byte); a warning naming the user says
-// how many were dropped. Returns 1; -1, with the status in *error, when an
+// stored (the list header counts in one byte); the rest are dropped without a
+// word (see WarnAboutDroppedPeriods). Returns 1; -1, with the status in *error, when an
 // item could not be written: the fill stops there and the document, now
 // incomplete, must not be saved.
 int PopulateBusyTime(NoteHandle document, const char* strUserName,

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "base/ascii.h"
+#include "freebusy/calendar_complete.h"
 #include "freebusy/ical_lines.h"
 #include "freebusy/ical_period.h"
 
@@ -107,6 +108,10 @@ void ReadPeriods(std::string_view value, std::vector<BusyPeriodText>& periods,
 
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
                      std::string& messages) {
+  if (!IsCalendarComplete(text)) {
+    messages += kCutShortMessage;
+    return -1;
+  }
   WarningLog warnings(messages);
   bool bFreeBusyData = false;
   ContentLineReader reader(text);

@@ -15,9 +15,12 @@ struct BusyPeriodText {
 
 // Reads every busy period of `text` into `periods` (appended). Returns 1 when
 // the text is free/busy data (it has a VFREEBUSY component or a FREEBUSY
-// property; it may have no period at all) and -1 when it is not. Every line to
-// print, in order, is appended to `messages`: warnings for periods that were
-// skipped or read with assumptions, and "ERR -- Invalid iCal file format\n"
-// for a text that is not free/busy data. Runs in time linear in the text.
+// property; it may have no period at all) and -1 when it is not, or when it
+// was cut short (IsCalendarComplete, freebusy/calendar_complete.h; nothing is
+// read then). Every line to print, in order, is appended to `messages`:
+// warnings for periods that were skipped or read with assumptions, and one
+// ERR line for a text that was cut short or is not free/busy data ("ERR --
+// Invalid iCal file format\n"). A leading UTF-8 byte-order mark is skipped.
+// Runs in time linear in the text.
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
                      std::string& messages);

@@ -187,6 +187,7 @@ std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t coun
     exchange.body_seen += length;
     return length;
   }
+  if (!exchange.content_encoding.empty()) return 0;  // refused whatever its bytes; see FailureOf
   // An announced length is reserved at once, so a big body is not moved
   // from one buffer to the next while it arrives.
   std::size_t announced = 0;
@@ -225,9 +226,11 @@ std::size_t DownloadChain::OnHeader(char* data, std::size_t size, std::size_t co
   }
   const std::string_view line(data, length);
   if (line == "\r\n" || line == "\n") exchange.headers_ended = true;
-  // Kept only to name it when the body turns out not to be text: no
-  // compression is asked for, so a server that compresses anyway sends bytes.
-  if (std::optional<std::string_view> value = HeaderValue(line, "content-encoding"))
+  // No compression is asked for, and no body under a coding is read as text:
+  // a compressed body need not hold a zero byte that would give it away.
+  std::optional<std::string_view> value = HeaderValue(line, "content-encoding");
+  if (value && !value->empty() && !EqualsIgnoreCase(*value, "identity") &&
+      exchange.content_encoding.empty())
     exchange.content_encoding = EscapeUntrusted(value->substr(0, 40));
   if (std::optional<std::string_view> value = HeaderValue(line, "retry-after"))
     exchange.retry_after = value->substr(0, 64);
@@ -254,13 +257,12 @@ std::string DownloadChain::FailureOf(CURLcode code, long status) const {
   if (!IsSuccess(status) && !IsRedirect(status))
     return Line(
         {"ERR -- The server at ", host_, " answered with HTTP status ", std::to_string(status)});
+  if (IsSuccess(status) && !exchange_.content_encoding.empty())
+    return Line({"ERR -- The download from ", host_, " is compressed (Content-Encoding: ",
+                 exchange_.content_encoding, "), so it is not a free/busy text"});
   if (exchange_.abort == Abort::kTooLarge || code == CURLE_FILESIZE_EXCEEDED)
     return Line({"ERR -- The download from ", host_, " is larger than ",
                  std::to_string(limits_.max_body_bytes), " bytes"});
-  if (exchange_.abort == Abort::kZeroByte && !exchange_.content_encoding.empty() &&
-      exchange_.content_encoding != "identity")
-    return Line({"ERR -- The download from ", host_, " is compressed (Content-Encoding: ",
-                 exchange_.content_encoding, "), so it is not a free/busy text"});
   if (exchange_.abort == Abort::kZeroByte)
     return Line({"ERR -- The download from ", host_,
                  " contains a zero byte, so it is not a free/busy text"});

@@ -83,7 +83,7 @@ class DownloadChain {
     std::size_t header_lines = 0;
     std::size_t header_bytes = 0;
     bool headers_ended = false;    // the blank line after the headers arrived
-    std::string content_encoding;  // as the server named it, printable and cut short
+    std::string content_encoding;  // a coding other than identity, escaped and cut short
     std::string retry_after;       // as sent, cut short
     Abort abort = Abort::kNone;
     char errbuf[CURL_ERROR_SIZE] = {};

@@ -26,6 +26,11 @@ std::size_t FindUnquoted(std::string_view text, std::size_t from, char stop) {
 
 }  // namespace
 
+ContentLineReader::ContentLineReader(std::string_view text) : text_(text) {
+  // Left in place, the mark would become part of the first line's name.
+  if (text_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+}
+
 std::size_t ContentLineReader::PhysicalLine(std::size_t begin, std::size_t& end) const {
   const char* pBase = text_.data();
   const void* pLf = std::memchr(pBase + begin, '\n', text_.size() - begin);

@@ -10,14 +10,15 @@
 // iCalendar names compare without regard to ASCII case: EqualsIgnoreCase.
 #include "base/ascii.h"
 
-// Hands out the logical lines of a text one by one. A line ends at LF, and a
+// Hands out the logical lines of a text one by one, after a leading UTF-8
+// byte-order mark, which some writers put first. A line ends at LF, and a
 // CR right before that LF belongs to the line end. A line end followed by a
 // space or a tab is a fold: the line end and that one blank are removed.
 // Unfolded lines are assembled in a buffer the reader owns, so a view it
 // hands out stays valid only until the next call of Next().
 class ContentLineReader {
  public:
-  explicit ContentLineReader(std::string_view text) : text_(text) {}
+  explicit ContentLineReader(std::string_view text);
 
   // Sets `line` to the next logical line, without its line end. Returns false
   // when the text is used up.

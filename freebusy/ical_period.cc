@@ -1,6 +1,8 @@
 // Date-time, duration and period values of RFC 5545 section 3.3.
 #include "freebusy/ical_period.h"
 
+#include <tuple>
+
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -85,6 +87,11 @@ void WriteDigits(char* out, int value, int count) {
     out[i] = static_cast<char>('0' + value % 10);
     value /= 10;
   }
+}
+
+bool Earlier(const CivilTime& a, const CivilTime& b) {
+  return std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second) <
+         std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
 }
 
 }  // namespace
@@ -197,6 +204,9 @@ PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]
   } else if (!ParseDateTime(second, tEnd, bEndUtc)) {
     return PeriodRead::kMalformed;
   }
+  // A period that ends before it starts, or when it starts, holds no busy
+  // time; stored, it would give the document an entry no scheduler can use.
+  if (!Earlier(tStart, tEnd)) return PeriodRead::kMalformed;
   FormatTimeText(tStart, start);
   FormatTimeText(tEnd, end);
   return (bStartUtc && bEndUtc) ? PeriodRead::kUtc : PeriodRead::kNotUtc;

@@ -19,7 +19,8 @@ struct CivilTime {
 enum class PeriodRead {
   kUtc,        // both times in UTC
   kNotUtc,     // read, but at least one time lacked the UTC marker "Z"
-  kMalformed,  // not a period this reader can take; nothing written
+  kMalformed,  // not a period this reader can take, or one that does not end
+               // after it starts (reversed, zero length); nothing written
 };
 
 // Reads a DATE-TIME "YYYYMMDDTHHMMSS" with an optional "Z". Sets `bUtc` when

@@ -31,6 +31,8 @@ const std::string kA = "2007-01-02 08:00:00 GMT|2007-01-02 09:30:00 GMT";
 const std::string kB = "2007-01-03 10:00:00 GMT|2007-01-03 11:00:00 GMT";
 const std::string kLineA = "FREEBUSY:20070102T080000Z/20070102T093000Z";
 const std::string kLineB = "FREEBUSY:20070103T100000Z/20070103T110000Z";
+const std::string kOpen = "BEGIN:VCALENDAR\r\nBEGIN:VFREEBUSY\r\n";
+const std::string kClose = "END:VFREEBUSY\r\nEND:VCALENDAR\r\n";
 
 struct ShapeCase {
   const char* what;
@@ -39,8 +41,6 @@ struct ShapeCase {
 };
 
 TEST(FreeBusyReaderTest, ReadsEveryBusyPeriodOfRealWorldShapes) {
-  const std::string kOpen = "BEGIN:VCALENDAR\r\nBEGIN:VFREEBUSY\r\n";
-  const std::string kClose = "END:VFREEBUSY\r\nEND:VCALENDAR\r\n";
   const ShapeCase kCases[] = {
       {"CRLF", kOpen + kLineA + "\r\n" + kLineB + "\r\n" + kClose, {kA, kB}},
       {"LF", "BEGIN:VFREEBUSY\n" + kLineA + "\n" + kLineB + "\nEND:VFREEBUSY\n", {kA, kB}},
@@ -72,9 +72,9 @@ TEST(FreeBusyReaderTest, ReadsEveryBusyPeriodOfRealWorldShapes) {
        "DTSTART:20070102T080000Z\nXFREEBUSY:20070102T080000Z/PT1H\n" + kLineB,
        {kB}},
       {"zero byte and lone CR elsewhere", std::string("X-A:a\0b\rc\n", 10) + kLineA, {kA}},
-      {"end not after start",
-       "FREEBUSY:20070102T093000Z/20070102T080000Z",
-       {"2007-01-02 09:30:00 GMT|2007-01-02 08:00:00 GMT"}},
+      {"byte-order mark", "\xEF\xBB\xBF" + kLineA + "\r\n", {kA}},
+      {"several calendars", kOpen + kLineA + "\r\n" + kClose + kOpen + kLineB + "\r\n" + kClose,
+       {kA, kB}},
   };
   for (const ShapeCase& c : kCases) {
     ReadResult read = Read(c.text);
@@ -147,6 +147,9 @@ TEST(FreeBusyReaderTest, SkipsMalformedPeriodsAndKeepsTheRest) {
       "20070102T080000Z/P3000000D",
       "20070102T08000Z/PT1H",
       "20070102 080000Z/PT1H",
+      "20070102T093000Z/20070102T080000Z",  // ends before it starts
+      "20070102T080000Z/20070102T080000Z",  // ends when it starts
+      "20070102T080000Z/PT0S",
   };
   for (const char* bad : kBad) {
     ReadResult read = Read(kLineA + "," + bad + ",20070103T100000Z/20070103T110000Z");
@@ -176,11 +179,12 @@ TEST(FreeBusyReaderTest, TellsFreeBusyDataFromOtherTexts) {
     std::string messages;
   } kCases[] = {
       {"empty text", "", -1, "ERR -- Invalid iCal file format\n"},
-      {"no FREEBUSY", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\n", -1,
+      {"no FREEBUSY", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n", -1,
        "ERR -- Invalid iCal file format\n"},
       {"HTML page", "<html><body>FREEBUSY:</body></html>\n", -1,
        "ERR -- Invalid iCal file format\n"},
-      {"empty VFREEBUSY", "BEGIN:VCALENDAR\r\nBEGIN:VFREEBUSY\r\nEND:VFREEBUSY\r\n", 1, ""},
+      {"empty VFREEBUSY", "BEGIN:VCALENDAR\r\nBEGIN:VFREEBUSY\r\nEND:VFREEBUSY\r\nEND:VCALENDAR",
+       1, ""},
       {"lower-case component", "begin:vfreebusy\nend:vfreebusy\n", 1, ""},
       {"only free time", "FREEBUSY;FBTYPE=FREE:20070102T080000Z/PT1H\n", 1, ""},
       {"FREEBUSY without a value", "FREEBUSY;X-A=\"a:b\n", -1,
@@ -193,6 +197,35 @@ TEST(FreeBusyReaderTest, TellsFreeBusyDataFromOtherTexts) {
     EXPECT_TRUE(read.periods.empty()) << c.what;
     EXPECT_EQ(read.messages, c.messages) << c.what;
   }
+}
+
+// A body cut off by the server still reads as a text; the calendar it opens
+// and never closes tells. Nothing of it is read, so the user keeps the old
+// document instead of getting part of the busy time.
+TEST(FreeBusyReaderTest, ATextCutShortIsAFailedRead) {
+  const std::string whole = kOpen + kLineA + "\r\n" + kLineB + "\r\n" + kClose;
+  const std::string before_b = whole.substr(0, whole.find(kLineB));
+  const struct {
+    const char* what;
+    std::string text;
+  } kCases[] = {
+      {"after a period", before_b},
+      {"in a period", whole.substr(0, whole.find(kLineB) + 20)},
+      {"in the last END line", whole.substr(0, whole.size() - 6)},
+      {"VFREEBUSY never closed", "BEGIN:VFREEBUSY\r\n" + kLineA + "\r\n"},
+      {"in a second calendar", whole + kOpen + kLineA},
+      {"behind a byte-order mark", "\xEF\xBB\xBF" + before_b + "FREEBUSY:x\r\n"},
+  };
+  for (const auto& c : kCases) {
+    ReadResult read = Read(c.text);
+    EXPECT_EQ(read.result, -1) << c.what;
+    EXPECT_TRUE(read.periods.empty()) << c.what;
+    EXPECT_EQ(read.messages,
+              "ERR -- The free/busy text ends before its calendar does; it may have been cut "
+              "short.\n")
+        << c.what;
+  }
+  EXPECT_EQ(Read(whole.substr(0, whole.size() - 2)).periods, (std::vector<std::string>{kA, kB}));
 }
 
 TEST(FreeBusyReaderTest, WarningsCannotForgeConsoleLinesOrFloodTheConsole) {
@@ -242,10 +275,16 @@ TEST(FreeBusyReaderTest, MatchesTheWindowScannerOnItsWellFormedInput) {
     return std::string(text);
   };
   for (int round = 0; round < 200; ++round) {
-    std::string text = "BEGIN:VCALENDAR\r\nPRODID:-//x//y//EN\r\nBEGIN:VFREEBUSY\r\n";
+    // Bare FREEBUSY lines, and the same lines in a calendar.
+    std::string text;
     int count = pick(0, 40);
-    for (int i = 0; i < count; ++i) text += "FREEBUSY:" + dateTime() + "/" + dateTime() + "\r\n";
-    std::string closed = text + "END:VFREEBUSY\r\nEND:VCALENDAR\r\n";
+    for (int i = 0; i < count; ++i) {
+      std::string start = dateTime(), end = dateTime();
+      if (end < start) std::swap(start, end);  // the scanner never checked; this reader does
+      text += "FREEBUSY:" + start + "/" + end + "\r\n";
+    }
+    std::string closed = "BEGIN:VCALENDAR\r\nPRODID:-//x//y//EN\r\nBEGIN:VFREEBUSY\r\n" + text +
+                         "END:VFREEBUSY\r\nEND:VCALENDAR\r\n";
     EXPECT_EQ(Read(closed).periods, WindowScan(closed));
     // Ending right after the last line, the window scanner loses that line.
     std::vector<std::string> scanned = WindowScan(text);

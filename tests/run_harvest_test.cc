@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -160,6 +161,29 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
   EXPECT_TRUE(fake_.violations.empty());
   EXPECT_EQ(source_.fetched,
             (std::vector<std::string>{"http://fb/alice", "http://fb/bob", "http://fb/carol"}));
+}
+
+// What is printed about a user stays in the user's block, before the blank
+// line that ends it, and the URL's password is never printed: the fetch
+// still gets the URL as stored.
+TEST_F(HarvestRunTest, AUsersLinesStayInItsBlockAndHideThePassword) {
+  const std::string url = "http://alice:s3cret@fb/alice";
+  AddProfile(kAlice, "alice@x.com", url);
+  std::vector<std::string> periods;
+  for (int i = 0; i < 300; ++i) {
+    char period[32];
+    std::snprintf(period, sizeof period, "2024%02d%02dT090000Z/PT1H", 1 + i / 28, 1 + i % 28);
+    periods.push_back(period);
+  }
+  source_.table[url] = {1, FreeBusyText(periods), ""};
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(out_, std::string(kFound) +
+                      "Loading Calendar Profile for alice@x.com (http://alice:***@fb/alice)\n"
+                      "WARN -- alice@x.com has 300 busy periods; a busy-time document holds 255, "
+                      "so the last 45 were dropped.\n"
+                      "Populating alice@x.com's busy time data\n\n" +
+                      kBobLines + kCarolLines);
+  EXPECT_EQ(source_.fetched.front(), url);
 }
 
 TEST_F(HarvestRunTest, SeveralReadPassesGiveTheSameRun) {
