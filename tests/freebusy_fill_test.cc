@@ -12,6 +12,7 @@
 #include "freebusy/sched_entry.h"
 #include "notes/backend.h"
 #include "tests/support/fake_gateway.h"
+#include "tests/support/faulty_backend.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -280,8 +281,9 @@ TEST_F(FillTest, AFailedWriteStopsTheFillWithItsStatus) {
     SCOPED_TRACE(std::string(c.operation) + " call " + std::to_string(c.call));
     FakeGateway fake;
     fake.databases["busytime.nsf"];
-    fake.fail.Fail(c.operation, 0x0118, c.call);
-    notes::ScopedBackend installed(fake);
+    test_support::FaultyBackend faults(fake);
+    faults.Fail(c.operation, 0x0118, c.call);
+    notes::ScopedBackend installed(faults);
     ASSERT_EQ(NotesInit(0, nullptr), 0);
     DbHandle db = 0;
     NoteHandle note = 0;

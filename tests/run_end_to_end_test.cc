@@ -202,7 +202,7 @@ TEST_F(EndToEndTest, ProfilesReadInSeveralPassesGiveTheSameRun) {
 
 TEST_F(EndToEndTest, FailedSaveEndsTheRunAndLaterUsersAreNotProcessed) {
   test_support::FaultyBackend faulty(runtime_);
-  faulty.FailCall("NoteUpdate", notes::kErrDiskFull, 2);  // bob's document
+  faulty.Fail("NoteUpdate", notes::kErrDiskFull, 2);  // bob's document
   EXPECT_EQ(Run(faulty), -1);
   const std::string expected_start =
       "Found 4 calendar profiles\n"

@@ -13,6 +13,7 @@
 #include "app/harvest_run.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
+#include "tests/support/faulty_backend.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -68,6 +69,11 @@ class HarvestRunTest : public ::testing::Test {
         1, FreeBusyText({"20240103T080000Z/20240103T083000Z", "20240104T120000Z/PT1H"}), ""};
   }
 
+  // Public so that the table rows below can make a call fail.
+  void Fail(const std::string& operation, Status status, int call_number = 1) {
+    faults_.Fail(operation, status, call_number);
+  }
+
   // Public so that the table rows below can change a profile.
   void AddProfile(NoteId id, const std::string& address, const std::string& url) {
     fake_.databases["ruvconfig.nsf"].documents[id] = {TextItem("UserEmailAddress", address),
@@ -101,7 +107,8 @@ class HarvestRunTest : public ::testing::Test {
   }
 
   FakeGateway fake_;
-  notes::ScopedBackend installed_{fake_};
+  test_support::FaultyBackend faults_{fake_};
+  notes::ScopedBackend installed_{faults_};
   TableTextSource source_;
   std::string out_, err_;
 };
@@ -212,11 +219,12 @@ TEST_F(HarvestRunTest, EmptyViewCompletes) {
 }
 
 TEST_F(HarvestRunTest, FailedRuntimeStartPrintsNoStatusText) {
-  fake_.fail.Fail("NotesInit", kIo);
+  Fail("NotesInit", kIo);
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(out_, "\n Unable to initialize Notes.\n");
   EXPECT_EQ(err_, "");
-  EXPECT_EQ(fake_.calls, (std::vector<std::string>{"NotesInit(busytime-harvest,=notes.ini)"}));
+  EXPECT_EQ(faults_.Failed(), 1);
+  EXPECT_TRUE(fake_.calls.empty());  // nothing after the failed start
 }
 
 // A failure that ends the whole run: the lines printed, the status text, exit
@@ -260,43 +268,41 @@ INSTANTIATE_TEST_SUITE_P(
                      kUnsuccessful,
                  "\nfake error 274\n", {}},
         StopCase{"ProfileList",
-                 [](HarvestRunTest&, FakeGateway& fake) {
-                   fake.fail.Fail("ReadEntries", kIo);
-                 },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("ReadEntries", kIo); },
                  std::string("error: fake error 279\n") + kUnsuccessful, "", {}},
         StopCase{"SaveEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteUpdate", kIo); },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteUpdate", kIo); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to update busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // A refused item write: the half-filled note is not saved.
         StopCase{"WriteEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("ItemAppend", kIo); },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("ItemAppend", kIo); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to write busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // The first two NoteClose calls are those of alice's profile note and
         // of her old document, read to check its address.
         StopCase{"CloseEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteClose", kIo, 3); },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteClose", kIo, 3); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to close busytime document.\n" + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // A store that cannot be written stops the run at the first user.
         StopCase{"StoreFailureInTheLookupEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteDelete", kIo); },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteDelete", kIo); },
                  std::string(kFound) + kAliceLoading +
                      "ERR -- Failed to replace alice@x.com's busytime document.\n" +
                      kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         StopCase{"CreateEndsTheRun",
-                 [](HarvestRunTest&, FakeGateway& fake) { fake.fail.Fail("NoteCreate", kIo); },
+                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteCreate", kIo); },
                  std::string(kFound) + kAliceLoading + kUnsuccessful, "\nfake error 279\n",
                  {"http://fb/alice"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HarvestRunTest, FailedCloseOfTheBusytimeDatabaseExitsWithOne) {
-  fake_.fail.Fail("DbClose", kIo);
+  Fail("DbClose", kIo);
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines);
   EXPECT_EQ(err_, "\nfake error 279\n");
@@ -352,15 +358,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "", true},
         // Another run deleted her old document first: only she is skipped.
         SkipCase{"LookupFails",
-                 [](HarvestRunTest&, FakeGateway& fake, TableTextSource&) {
-                   fake.fail.Fail("NoteDelete", notes::kErrNoteNotFound);
+                 [](HarvestRunTest& test, FakeGateway&, TableTextSource&) {
+                   test.Fail("NoteDelete", notes::kErrNoteNotFound);
                  },
                  std::string(kAliceLoading) +
                      "Failed on populating alice@x.com's busy time data. User is skipped.\n",
                  "\nfake error 304\n", true},
         SkipCase{"ProfileCannotBeOpened",
-                 [](HarvestRunTest&, FakeGateway& fake, TableTextSource&) {
-                   fake.fail.Fail("NoteOpen", kIo);
+                 [](HarvestRunTest& test, FakeGateway&, TableTextSource&) {
+                   test.Fail("NoteOpen", kIo);
                  },
                  "ERR -- Could not open calendar profile 0x00000010. Profile is skipped.\n",
                  "\nfake error 279\n", true},

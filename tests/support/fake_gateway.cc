@@ -115,8 +115,6 @@ std::string FakeGateway::ItemText(const std::string& db_path, NoteId note_id,
 Status FakeGateway::Enter(const std::string& operation, const std::string& arguments) {
   calls.push_back(arguments.empty() ? operation : operation + "(" + arguments + ")");
   if (terminated && operation != "NotesInit") violations.push_back(operation + " after NotesTerm");
-  const Status status = fail.Next(operation);
-  if (status != 0) return status;
   // The operations that need a started runtime, as in the local runtime.
   static const char* const kPure[] = {"NotesInit",  "NotesTerm",       "MakeNetPath",
                                       "CurrentTime", "GetIntlSettings", "TextToTime",

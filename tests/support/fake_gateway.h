@@ -5,7 +5,6 @@
 // - databases: path -> views (name -> entry NoteIds in view order, category
 //   entries with the top bit set, and the item whose text FindByName matches)
 //   and documents (NoteId -> items in order).
-// - fail: the Nth call of a named operation returns a chosen status.
 // - read_pass_size: at most this many entries per ReadEntries pass (0: all),
 //   so a view can be forced to be read in several passes.
 // - calls: one line per operation, e.g. "NoteOpen(ruvconfig.nsf,0x00000010)".
@@ -13,10 +12,15 @@
 // - violations: misuse the fake noticed (a call after NotesTerm, an unknown or
 //   still locked block freed, ...). A correct program leaves it empty.
 //
-// Handles are never reused. Faults, unknown handles, missing things and calls
-// outside NotesInit..NotesTerm return the local runtime's status codes
-// (notes/status_codes.h) and leave outputs untouched. NotesTerm leaves the open tables as they were, so a test can see
-// what the program left open. Install it with notes::ScopedBackend.
+// Handles are never reused. Unknown handles, missing things and calls outside
+// NotesInit..NotesTerm return the local runtime's status codes
+// (notes/status_codes.h) and leave outputs untouched. NotesTerm leaves the
+// open tables as they were, so a test can see what the program left open.
+// TextToTime reads exactly "YYYY-MM-DD HH:MM:SS GMT" with the local runtime's
+// own reader (notes/local/time_date.h); LoadErrorText gives "fake error N", N
+// the error number in decimal. Install it with notes::ScopedBackend; to make
+// calls fail, install a test_support::FaultyBackend over it
+// (tests/support/faulty_backend.h).
 #pragma once
 
 #include <cstdint>
@@ -25,7 +29,6 @@
 #include <vector>
 
 #include "notes/backend.h"
-#include "tests/support/faulty_backend.h"
 
 namespace test_support {
 
@@ -74,7 +77,6 @@ class FakeGateway : public notes::Backend {
   // --- tables a test fills ---
   std::map<std::string, std::string> settings;
   std::map<std::string, FakeDatabase> databases;
-  FaultPlan fail;
   std::uint32_t read_pass_size = 0;
   TimeDate now{{0x00, 0xEB, 0x41, 0x00, 0x97, 0x8A, 0x25, 0x00}};  // 2024-01-01 12:00:00 GMT
 
@@ -95,56 +97,11 @@ class FakeGateway : public notes::Backend {
   std::string ItemText(const std::string& db_path, NoteId note_id,
                        const std::string& item_name) const;
 
-  Status NotesInit(int argc, char** argv) override;
-  void NotesTerm() override;
-  Status DbOpen(const char* path, DbHandle* hDb) override;
-  Status DbClose(DbHandle hDb) override;
-  bool GetEnvString(const char* name, char* buffer, std::uint16_t limit) override;
-  Status MakeNetPath(const char* port, const char* server, const char* file,
-                     char* path_out) override;
-  Status FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
-                        const char* pattern, NoteId* view_id, std::uint32_t options) override;
-  Status OpenCollection(DbHandle view_db, DbHandle data_db, NoteId view_id, std::uint16_t flags,
-                        MemHandle unread_list, CollectionHandle* hCollection, void* unused_out1,
-                        void* unused_out2, void* unused_out3, void* unused_out4) override;
-  Status CloseCollection(CollectionHandle hCollection) override;
-  Status FindByName(CollectionHandle hCollection, const char* key, std::uint16_t flags,
-                    CollectionPosition* position, std::uint32_t* match_count) override;
-  Status ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
-                     std::uint16_t skip_direction, std::uint32_t skip_count,
-                     std::uint16_t return_direction, std::uint32_t return_count,
-                     std::uint32_t read_mask, MemHandle* hBuffer, std::uint32_t* buffer_length,
-                     std::uint32_t* skipped, std::uint32_t* entries_returned,
-                     std::uint16_t* signal_flags) override;
-  void* LockObject(MemHandle hMem) override;
-  bool UnlockObject(MemHandle hMem) override;
-  void FreeObject(MemHandle hMem) override;
-  Status AllocObject(std::uint32_t size, MemHandle* hMem) override;
-  Status NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t flags, NoteHandle* hNote) override;
-  Status NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t flags) override;
-  Status NoteCreate(DbHandle hDb, NoteHandle* hNote) override;
-  Status NoteUpdate(NoteHandle hNote, std::uint16_t flags) override;
-  Status NoteClose(NoteHandle hNote) override;
-  std::uint16_t ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
-                            std::uint16_t buffer_size) override;
-  Status ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) override;
-  Status ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
-                     std::uint16_t length, bool summary) override;
-  Status ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
-                    std::uint16_t name_length, std::uint16_t type_code, const void* value,
-                    std::uint32_t value_length) override;
-  void CurrentTime(TimeDate* now) override;
-  void GetIntlSettings(IntlSettings* settings, std::uint16_t size) override;
-  // Reads exactly "YYYY-MM-DD HH:MM:SS GMT" into the local runtime's layout
-  // (notes/local/time_date.h), with the local runtime's own reader.
-  Status TextToTime(const IntlSettings* settings, const TimeTextFormat* format,
-                    const char** text_ptr, std::uint16_t length, TimeDate* time) override;
-  // "fake error N", N the error number in decimal.
-  std::uint16_t LoadErrorText(const void* module, std::uint16_t error_number, char* buffer,
-                              std::uint16_t size) override;
+  NOTES_BACKEND_OPERATIONS(NOTES_BACKEND_OVERRIDE)
 
  private:
-  // Logs the call, notes a call after NotesTerm, and asks the fault plan.
+  // Logs the call and notes a call after NotesTerm; a status when the
+  // runtime is not started.
   Status Enter(const std::string& operation, const std::string& arguments = "");
   std::string DbName(DbHandle hDb) const;
   std::string CollectionName(CollectionHandle hCollection) const;
