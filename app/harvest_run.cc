@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "app/report_status.h"
 #include "base/ascii.h"
 #include "base/masked_url.h"
 #include "directory/busytime_lookup.h"
 #include "directory/calendar_profiles.h"
 #include "freebusy/busytime_fill.h"
 #include "freebusy/prefetch_client.h"
+#include "notes/report_status.h"
 #include "notes/status_codes.h"
 
 namespace {

@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/report_status.h"
 #include "base/ascii.h"
+#include "notes/report_status.h"
 #include "notes/status_codes.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/report_status.h"
+#include "notes/report_status.h"
 #include "notes/status_codes.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Writing the text of a failed status to standard error.
-#include "app/report_status.h"
+#include "notes/report_status.h"
 
 #include <cstdio>
 
