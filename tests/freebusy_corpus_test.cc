@@ -31,7 +31,9 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-// The busy periods of an expected file, as "start|end".
+// The busy periods of an expected file, as "start|end". A period that ends
+// no later than it starts is skipped with a warning by our reader, so it is
+// left out here and counted among the known warnings.
 std::vector<std::string> ExpectedBusy(const std::string& expected) {
   std::vector<std::string> periods;
   std::istringstream lines(expected);
@@ -40,6 +42,9 @@ std::vector<std::string> ExpectedBusy(const std::string& expected) {
     std::size_t type = line.rfind('|');
     if (type == std::string::npos || line.compare(type + 1, std::string::npos, "FREE") == 0)
       continue;
+    const std::size_t bar = line.find('|');
+    // The times are "YYYY-MM-DD HH:MM:SS GMT", so text order is time order.
+    if (line.substr(bar + 1, type - bar - 1) <= line.substr(0, bar)) continue;
     periods.push_back(line.substr(0, type));
   }
   return periods;
@@ -53,6 +58,7 @@ struct KnownWarnings {
 
 const std::map<std::string, KnownWarnings> kKnownWarnings = {
     {"ical4j__boeing", {5, 0, 0}},  // seven-digit dates, refused by both readers
+    {"kolab-libcalendaring__dummy", {1, 0, 0}},  // a period of no length
     {"libical__5", {0, 2, 0}},      // floating times
     {"pyicalendar__issue_1633_freebusy_with_dates", {1, 0, 1}},
 };
