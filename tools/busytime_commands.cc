@@ -17,20 +17,20 @@ namespace nsfutil {
 namespace {
 
 std::string EntryCount(const ScheduleList& list) {
-  return list.bPresent ? std::to_string(list.header_count) : "-";
+  return list.present ? std::to_string(list.header_count) : "-";
 }
 
 int ListBusytime(const CommandLine& line) {
   ExpectOperands(line, 2, 0, 0);
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(session.BusytimeDatabasePath());
+  ToolSession session(line.ini_path);
+  ScopedDb database(session.BusytimeDatabasePath());
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
     const BusytimeDocument document =
         ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
     std::printf("%s\t%s\t%s\t%s\t%s\n", FormatNoteId(note_id).c_str(),
-                document.strName.empty() ? "-" : EscapeUntrusted(document.strName).c_str(),
+                document.name.empty() ? "-" : EscapeUntrusted(document.name).c_str(),
                 EntryCount(document.list).c_str(), EntryCount(document.list_ext).c_str(),
-                document.strLastModTime.empty() ? "-" : document.strLastModTime.c_str());
+                document.last_mod_time.empty() ? "-" : document.last_mod_time.c_str());
   }
   return kExitOk;
 }
@@ -44,7 +44,7 @@ std::string ValueHint(const notes::local::ItemInfo& item) {
 }
 
 void PrintList(const ScheduleList& list) {
-  if (!list.bPresent) {
+  if (!list.present) {
     std::printf("  %s: absent\n", list.item_name);
     return;
   }
@@ -58,7 +58,7 @@ void PrintList(const ScheduleList& list) {
 
 void PrintDocument(const BusytimeDocument& document) {
   std::printf("Document %s  $Name %s\n", FormatNoteId(document.note_id).c_str(),
-              JsonQuote(document.strName).c_str());
+              JsonQuote(document.name).c_str());
   std::printf("  Items (name, type, flags, length):\n");
   for (const notes::local::ItemInfo& item : document.items) {
     const std::string hint = ValueHint(item);
@@ -97,7 +97,7 @@ void WriteDocumentJson(JsonWriter& json, const BusytimeDocument& document) {
   json.Key("noteid");
   json.Number(document.note_id);
   json.Key("name");
-  json.String(document.strName);
+  json.String(document.name);
   json.Key("items");
   json.BeginArray();
   for (const notes::local::ItemInfo& item : document.items) {
@@ -129,13 +129,13 @@ void WriteDocumentJson(JsonWriter& json, const BusytimeDocument& document) {
 int ShowBusytime(const CommandLine& line) {
   ExpectOperands(line, 2, 0, 1);
   const bool bOneUser = line.words.size() > 2;
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(session.BusytimeDatabasePath());
+  ToolSession session(line.ini_path);
+  ScopedDb database(session.BusytimeDatabasePath());
 
   std::vector<BusytimeDocument> documents;
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
     BusytimeDocument document = ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
-    if (!bOneUser || SameAddress(document.strName, line.words[2])) {
+    if (!bOneUser || SameAddress(document.name, line.words[2])) {
       documents.push_back(std::move(document));
     }
   }
@@ -143,7 +143,7 @@ int ShowBusytime(const CommandLine& line) {
     throw ToolError("no busy-time document for " + EscapeUntrusted(line.words[2]));
   }
 
-  if (line.bJson) {
+  if (line.json) {
     JsonWriter json(std::cout);
     json.BeginArray();
     for (const BusytimeDocument& document : documents) WriteDocumentJson(json, document);

@@ -29,18 +29,18 @@ BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHan
   BusytimeDocument document;
   document.note_id = note_id;
   {
-    OpenNote note(hDb, note_id);
+    ScopedNote note(hDb, note_id);
     ThrowIfFailed(runtime.ReadItems(note.Handle(), &document.items),
                   "cannot read the items of note " + FormatNoteId(note_id));
   }
   if (const auto* name = FindItem(document.items, "$Name")) {
-    document.strName.assign(name->value.begin(), name->value.end());
+    document.name.assign(name->value.begin(), name->value.end());
     // A text stored with its terminator still names the same user.
-    while (!document.strName.empty() && document.strName.back() == '\0')
-      document.strName.pop_back();
+    while (!document.name.empty() && document.name.back() == '\0')
+      document.name.pop_back();
   }
   if (const auto* modified = FindItem(document.items, "LastModTime")) {
-    document.strLastModTime = FormatTimeValue(modified->value);
+    document.last_mod_time = FormatTimeValue(modified->value);
   }
   document.list = DecodeScheduleList(document.items, "EventList", kEntrySize);
   document.list_ext = DecodeScheduleList(document.items, "EventListExt", kEntryExtSize);

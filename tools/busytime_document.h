@@ -17,12 +17,12 @@ namespace nsfutil {
 struct BusytimeDocument {
   NoteId note_id = 0;
   std::vector<notes::local::ItemInfo> items;
-  std::string strName;         // "$Name", empty when absent
-  std::string strLastModTime;  // "LastModTime" in ISO 8601 UTC, empty when absent
-  ScheduleList list;           // "EventList"
-  ScheduleList list_ext;       // "EventListExt"
+  std::string name;           // "$Name", empty when absent
+  std::string last_mod_time;  // "LastModTime" in ISO 8601 UTC, empty when absent
+  ScheduleList list;          // "EventList"
+  ScheduleList list_ext;      // "EventListExt"
 
-  bool HasLists() const { return list.bPresent || list_ext.bPresent; }
+  bool HasLists() const { return list.present || list_ext.present; }
   // Both headers match their lengths (or the lists are absent).
   bool HeadersMatch() const { return list.problems.empty() && list_ext.problems.empty(); }
   bool Consistent() const { return HeadersMatch() && ListsAgree(list, list_ext); }

@@ -47,13 +47,13 @@ std::vector<std::string> FindDatabases(const fs::path& data_directory,
 // The entry lists of every document; one line per problem.
 void CheckDocuments(ToolSession& session, const std::string& strName,
                     std::vector<std::string>* problems) {
-  OpenDatabase database(strName);
+  ScopedDb database(strName);
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
     const BusytimeDocument document =
         ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
     if (!document.HasLists()) continue;
     const std::string where = strName + ": note " + FormatNoteId(note_id) + " (" +
-                              (document.strName.empty() ? "no $Name" : document.strName) + "): ";
+                              (document.name.empty() ? "no $Name" : document.name) + "): ";
     for (const std::string& problem : document.Problems()) problems->push_back(where + problem);
   }
 }
@@ -103,7 +103,7 @@ void CheckHarvestDatabase(ToolSession& session, const std::string& strName, cons
 int RunCheckCommand(const CommandLine& line) {
   RejectOptions(line, 1, kTakesIni);
   ExpectOperands(line, 1, 0, 0);
-  ToolSession session(line.strIniPath);
+  ToolSession session(line.ini_path);
   const fs::path& data_directory = session.Runtime().DataDirectory();
 
   std::vector<std::string> problems;

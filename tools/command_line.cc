@@ -44,15 +44,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     } else if (arg == "--") {
       bOptionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
-      line.bHelp = true;
+      line.help = true;
     } else if (arg == "--json") {
-      line.bJson = true;
+      line.json = true;
     } else if (IsOption(arg, "--ini")) {
-      line.strIniPath = OptionValue(arg, "--ini", argc, argv, &i);
-      line.bIniGiven = true;
-      if (line.strIniPath.empty()) throw ToolError("option --ini needs a non-empty path");
+      line.ini_path = OptionValue(arg, "--ini", argc, argv, &i);
+      line.ini_given = true;
+      if (line.ini_path.empty()) throw ToolError("option --ini needs a non-empty path");
     } else if (IsOption(arg, "--mail-server")) {
-      line.strMailServer = OptionValue(arg, "--mail-server", argc, argv, &i);
+      line.mail_server = OptionValue(arg, "--mail-server", argc, argv, &i);
     } else {
       throw ToolError("unknown option '" + std::string(arg) + "' (see nsfutil --help)");
     }
@@ -75,13 +75,13 @@ void ExpectOperands(const CommandLine& line, std::size_t command_words, std::siz
 
 void RejectOptions(const CommandLine& line, std::size_t command_words, unsigned options_taken) {
   const std::string name = CommandName(line, command_words);
-  if (line.bJson && (options_taken & kTakesJson) == 0) {
+  if (line.json && (options_taken & kTakesJson) == 0) {
     throw ToolError("'" + name + "' does not take --json");
   }
-  if (line.strMailServer && (options_taken & kTakesMailServer) == 0) {
+  if (line.mail_server && (options_taken & kTakesMailServer) == 0) {
     throw ToolError("'" + name + "' does not take --mail-server");
   }
-  if (line.bIniGiven && (options_taken & kTakesIni) == 0) {
+  if (line.ini_given && (options_taken & kTakesIni) == 0) {
     throw ToolError("'" + name + "' does not take --ini");
   }
 }

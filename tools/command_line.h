@@ -10,12 +10,12 @@
 namespace nsfutil {
 
 struct CommandLine {
-  std::string strIniPath = "notes.ini";  // --ini PATH
-  bool bIniGiven = false;
-  bool bHelp = false;                        // --help / -h
-  bool bJson = false;                        // --json
-  std::optional<std::string> strMailServer;  // --mail-server NAME
-  std::vector<std::string> words;            // command, subcommand, operands
+  std::string ini_path = "notes.ini";      // --ini PATH
+  bool ini_given = false;
+  bool help = false;                       // --help / -h
+  bool json = false;                       // --json
+  std::optional<std::string> mail_server;  // --mail-server NAME
+  std::vector<std::string> words;          // command, subcommand, operands
 };
 
 // Options may stand anywhere; "--" ends them so an operand may begin with

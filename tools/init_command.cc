@@ -56,7 +56,7 @@ void CreateDatabaseWithView(notes::local::LocalRuntime& runtime, const std::stri
                             std::vector<fs::path>* created) {
   ThrowIfFailed(runtime.CreateDatabase(strPath.c_str()), "cannot create " + strPath);
   created->push_back(file);
-  OpenDatabase database(strPath);
+  ScopedDb database(strPath);
   ThrowIfFailed(runtime.CreateView(database.Handle(), view),
                 "cannot create the view \"Main\" in " + strPath);
 }
@@ -72,7 +72,7 @@ void RemoveDatabaseFiles(const fs::path& file) {
 int RunInitCommand(const CommandLine& line) {
   RejectOptions(line, 1, kTakesMailServer);
   ExpectOperands(line, 1, 1, 1);
-  const std::string strServer = line.strMailServer.value_or("");
+  const std::string strServer = line.mail_server.value_or("");
   CheckMailServer(strServer);
   if (line.words[1].empty()) throw ToolError("the directory name is empty");
 

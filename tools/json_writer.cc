@@ -9,28 +9,28 @@ void JsonWriter::NewLine() {
 }
 
 void JsonWriter::BeforeValue() {
-  if (bAfterKey_) {
-    bAfterKey_ = false;
+  if (after_key_) {
+    after_key_ = false;
     return;
   }
   if (levels_.empty()) return;
   Level& level = levels_.back();
-  if (!level.bEmpty) out_ << (level.bInline ? ", " : ",");
-  if (!level.bInline) NewLine();
-  level.bEmpty = false;
+  if (!level.empty) out_ << (level.one_line ? ", " : ",");
+  if (!level.one_line) NewLine();
+  level.empty = false;
 }
 
-void JsonWriter::Open(char bracket, bool bInline) {
+void JsonWriter::Open(char bracket, bool one_line) {
   BeforeValue();
   out_ << bracket;
-  const bool bInsideInline = !levels_.empty() && levels_.back().bInline;
-  levels_.push_back(Level{true, bInline || bInsideInline});
+  const bool inside_one_line = !levels_.empty() && levels_.back().one_line;
+  levels_.push_back(Level{true, one_line || inside_one_line});
 }
 
 void JsonWriter::Close(char bracket) {
   const Level level = levels_.back();
   levels_.pop_back();
-  if (!level.bEmpty && !level.bInline) NewLine();
+  if (!level.empty && !level.one_line) NewLine();
   out_ << bracket;
   if (levels_.empty()) out_ << '\n';
 }
@@ -38,7 +38,7 @@ void JsonWriter::Close(char bracket) {
 void JsonWriter::Key(std::string_view name) {
   BeforeValue();
   out_ << JsonQuote(name) << ": ";
-  bAfterKey_ = true;
+  after_key_ = true;
 }
 
 void JsonWriter::String(std::string_view text) {

@@ -29,17 +29,17 @@ class JsonWriter {
 
  private:
   struct Level {
-    bool bEmpty = true;
-    bool bInline = false;
+    bool empty = true;
+    bool one_line = false;
   };
   void BeforeValue();
-  void Open(char bracket, bool bInline);
+  void Open(char bracket, bool one_line);
   void Close(char bracket);
   void NewLine();
 
   std::ostream& out_;
   std::vector<Level> levels_;
-  bool bAfterKey_ = false;
+  bool after_key_ = false;
 };
 
 }  // namespace nsfutil

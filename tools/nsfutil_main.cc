@@ -11,7 +11,7 @@
 namespace {
 
 int RunCommand(const nsfutil::CommandLine& line) {
-  if (line.bHelp) {
+  if (line.help) {
     std::fputs(nsfutil::UsageText(), stdout);
     return nsfutil::kExitOk;
   }

@@ -29,7 +29,7 @@ void SetText(NoteHandle hNote, const char* item_name, const std::string& text) {
 }
 
 void WriteProfile(DbHandle hDb, const ProfileInput& profile) {
-  OpenNote note(hDb);
+  ScopedNote note(hDb);
   SetText(note.Handle(), "Form", kFormName);
   SetText(note.Handle(), "UserEmailAddress", profile.strUserName);
   SetText(note.Handle(), "busytimeurl", profile.strBusyTimeURL);
@@ -47,8 +47,8 @@ int AddProfile(const CommandLine& line) {
   const ProfileInput profile{line.words[2], line.words[3], 0};
   const std::string problem = ProfileProblem(profile);
   if (!problem.empty()) throw ToolError(problem);
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(kConfigDatabase);
+  ToolSession session(line.ini_path);
+  ScopedDb database(kConfigDatabase);
   RequireNewAddress(database.Handle(), profile);
   WriteProfile(database.Handle(), profile);
   std::printf("added profile %s\n", profile.strUserName.c_str());
@@ -58,8 +58,8 @@ int AddProfile(const CommandLine& line) {
 int RemoveProfile(const CommandLine& line) {
   ExpectOperands(line, 2, 1, 1);
   const std::string& strUserName = line.words[2];
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(kConfigDatabase);
+  ToolSession session(line.ini_path);
+  ScopedDb database(kConfigDatabase);
   const std::vector<NoteId> note_ids = FindViewDocuments(database.Handle(), strUserName);
   if (note_ids.empty()) throw ToolError("no profile for " + strUserName);
   // Several profiles of one address can only come from outside this tool;
@@ -75,10 +75,10 @@ int RemoveProfile(const CommandLine& line) {
 
 int ListProfiles(const CommandLine& line) {
   ExpectOperands(line, 2, 0, 0);
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(kConfigDatabase);
+  ToolSession session(line.ini_path);
+  ScopedDb database(kConfigDatabase);
   for (NoteId note_id : ReadViewDocuments(database.Handle())) {
-    OpenNote note(database.Handle(), note_id);
+    ScopedNote note(database.Handle(), note_id);
     std::printf("%s\t%s\n", EscapeUntrusted(note.Text("UserEmailAddress")).c_str(),
                 EscapeUntrusted(MaskUrlPassword(note.Text("busytimeurl"))).c_str());
   }
@@ -121,11 +121,11 @@ int ImportProfiles(const CommandLine& line) {
   const std::string& strCsvPath = line.words[2];
   const std::vector<ProfileInput> profiles = ParseProfileCsv(ReadWholeFile(strCsvPath), strCsvPath);
 
-  ToolSession session(line.strIniPath);
-  OpenDatabase database(kConfigDatabase);
+  ToolSession session(line.ini_path);
+  ScopedDb database(kConfigDatabase);
   std::set<std::string> existing;
   for (NoteId note_id : ReadViewDocuments(database.Handle())) {
-    existing.insert(AddressKey(OpenNote(database.Handle(), note_id).Text("UserEmailAddress")));
+    existing.insert(AddressKey(ScopedNote(database.Handle(), note_id).Text("UserEmailAddress")));
   }
   for (const ProfileInput& profile : profiles) {
     if (existing.count(AddressKey(profile.strUserName)) != 0) {

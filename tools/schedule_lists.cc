@@ -61,7 +61,7 @@ ScheduleList DecodeScheduleList(const std::vector<notes::local::ItemInfo>& items
   }
   if (first == nullptr) return list;
 
-  list.bPresent = true;
+  list.present = true;
   list.type_code = first->type_code;
   list.length = first->value.size();
   const std::span<const std::uint8_t> value(first->value);
@@ -78,8 +78,8 @@ ScheduleList DecodeScheduleList(const std::vector<notes::local::ItemInfo>& items
 }
 
 std::string ListDisagreement(const ScheduleList& list, const ScheduleList& list_ext) {
-  if (list.bPresent != list_ext.bPresent) {
-    return std::string(list.bPresent ? list_ext.item_name : list.item_name) + " is missing";
+  if (list.present != list_ext.present) {
+    return std::string(list.present ? list_ext.item_name : list.item_name) + " is missing";
   }
   if (list.entries.size() != list_ext.entries.size()) {
     return std::string(list.item_name) + " holds " +

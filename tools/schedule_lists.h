@@ -30,7 +30,7 @@ struct ScheduleInterval {
 
 struct ScheduleList {
   const char* item_name = "";
-  bool bPresent = false;
+  bool present = false;
   std::size_t occurrences = 0;  // items of this name in the note
   std::uint16_t type_code = 0;
   std::size_t length = 0;                 // bytes of the value
@@ -40,7 +40,7 @@ struct ScheduleList {
 };
 
 // Finds and decodes "EventList" (entry_size 36) or "EventListExt" (72) among
-// the items of a note. A missing item gives bPresent false and no problem.
+// the items of a note. A missing item gives present false and no problem.
 ScheduleList DecodeScheduleList(const std::vector<notes::local::ItemInfo>& items,
                                 const char* item_name, std::size_t entry_size);
 

@@ -8,14 +8,14 @@
 
 namespace nsfutil {
 
-ToolSession::ToolSession(const std::string& strIniPath) : backend_(runtime_) {
+ToolSession::ToolSession(const std::string& ini_path) : backend_(runtime_) {
   std::string strProgram = "nsfutil";
   std::string strSettings = "=";  // appended: "=" + string draws a false -Wrestrict from g++ 12
-  strSettings += strIniPath;
+  strSettings += ini_path;
   std::array<char*, 3> argv = {strProgram.data(), strSettings.data(), nullptr};
   const Status error = NotesInit(2, argv.data());
   if (error != 0) {
-    throw ToolError("cannot start the runtime with settings file " + strIniPath + ": " +
+    throw ToolError("cannot start the runtime with settings file " + ini_path + ": " +
                     StatusMessage(error));
   }
 }
@@ -40,23 +40,23 @@ std::string ToolSession::BusytimeDatabasePath() {
   return std::string(path_name.data());
 }
 
-OpenDatabase::OpenDatabase(const std::string& strPath) : strPath_(strPath) {
-  ThrowIfFailed(DbOpen(strPath.c_str(), &hDb_), "cannot open " + strPath);
+ScopedDb::ScopedDb(const std::string& path) {
+  ThrowIfFailed(DbOpen(path.c_str(), &hDb_), "cannot open " + path);
 }
 
-OpenDatabase::~OpenDatabase() { DbClose(hDb_); }
+ScopedDb::~ScopedDb() { DbClose(hDb_); }
 
-OpenNote::OpenNote(DbHandle hDb, NoteId note_id) {
+ScopedNote::ScopedNote(DbHandle hDb, NoteId note_id) {
   ThrowIfFailed(NoteOpen(hDb, note_id, 0, &hNote_), "cannot open note " + FormatNoteId(note_id));
 }
 
-OpenNote::OpenNote(DbHandle hDb) {
+ScopedNote::ScopedNote(DbHandle hDb) {
   ThrowIfFailed(NoteCreate(hDb, &hNote_), "cannot create a note");
 }
 
-OpenNote::~OpenNote() { NoteClose(hNote_); }
+ScopedNote::~ScopedNote() { NoteClose(hNote_); }
 
-std::string OpenNote::Text(const char* item_name) const {
+std::string ScopedNote::Text(const char* item_name) const {
   // Addresses and URLs are refused at 260 bytes, so this always holds them.
   std::array<char, 4096> buffer{};
   const std::uint16_t length =

@@ -16,12 +16,12 @@ constexpr const char* kConfigDatabase = "ruvconfig.nsf";
 constexpr const char* kBusytimeDatabase = "busytime.nsf";
 constexpr const char* kViewName = "Main";
 
-// Starts the runtime with the settings file `strIniPath` (NotesInit with the
+// Starts the runtime with the settings file `ini_path` (NotesInit with the
 // arguments "nsfutil" and "=PATH"); ends it on destruction. Throws ToolError
 // when the runtime does not start.
 class ToolSession {
  public:
-  explicit ToolSession(const std::string& strIniPath);
+  explicit ToolSession(const std::string& ini_path);
   ~ToolSession();
   ToolSession(const ToolSession&) = delete;
   ToolSession& operator=(const ToolSession&) = delete;
@@ -38,31 +38,29 @@ class ToolSession {
 };
 
 // An open database; closed on destruction. Throws ToolError when DbOpen fails.
-class OpenDatabase {
+class ScopedDb {
  public:
-  explicit OpenDatabase(const std::string& strPath);
-  ~OpenDatabase();
-  OpenDatabase(const OpenDatabase&) = delete;
-  OpenDatabase& operator=(const OpenDatabase&) = delete;
+  explicit ScopedDb(const std::string& path);
+  ~ScopedDb();
+  ScopedDb(const ScopedDb&) = delete;
+  ScopedDb& operator=(const ScopedDb&) = delete;
 
   DbHandle Handle() const { return hDb_; }
-  const std::string& Path() const { return strPath_; }
 
  private:
-  std::string strPath_;
   DbHandle hDb_ = 0;
 };
 
 // An open or new note; closed on destruction (unsaved changes are dropped).
-class OpenNote {
+class ScopedNote {
  public:
   // Opens a stored note. Throws ToolError when NoteOpen fails.
-  OpenNote(DbHandle hDb, NoteId note_id);
+  ScopedNote(DbHandle hDb, NoteId note_id);
   // Creates a new note in `hDb`. Throws ToolError when NoteCreate fails.
-  explicit OpenNote(DbHandle hDb);
-  ~OpenNote();
-  OpenNote(const OpenNote&) = delete;
-  OpenNote& operator=(const OpenNote&) = delete;
+  explicit ScopedNote(DbHandle hDb);
+  ~ScopedNote();
+  ScopedNote(const ScopedNote&) = delete;
+  ScopedNote& operator=(const ScopedNote&) = delete;
 
   NoteHandle Handle() const { return hNote_; }
   // The text of an item, or empty when the item is absent.

@@ -169,7 +169,6 @@ Status LocalRuntime::CheckDatabase(const char* path, std::vector<std::string>* p
 }
 
 const std::filesystem::path& LocalRuntime::DataDirectory() const { return impl_->data_directory; }
-const std::filesystem::path& LocalRuntime::SettingsFile() const { return impl_->settings_file; }
 
 // --- time ---
 

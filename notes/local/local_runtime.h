@@ -62,13 +62,11 @@ class LocalRuntime final : public Backend {
   // Checks the SQLite integrity and our schema of the database at `path`;
   // appends one line per problem found.
   Status CheckDatabase(const char* path, std::vector<std::string>* problems);
-  // The data directory and settings file of the running runtime.
+  // The data directory of the running runtime.
   const std::filesystem::path& DataDirectory() const;
-  const std::filesystem::path& SettingsFile() const;
-
-  struct Impl;
 
  private:
+  struct Impl;  // notes/local/local_runtime_impl.h
   std::unique_ptr<Impl> impl_;
 };
 
