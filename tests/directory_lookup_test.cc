@@ -22,17 +22,6 @@ constexpr Status kGone = notes::kErrNoteNotFound;  // "fake error 304", this use
 constexpr int kStore = kOpenBusytimeDocStoreFailed;
 constexpr NoteHandle kUntouched = 0xBAD;
 
-std::vector<std::string> WithoutHandles(const std::vector<std::string>& calls) {
-  std::vector<std::string> kept;
-  for (const std::string& call : calls) {
-    const std::string operation = call.substr(0, call.find('('));
-    const bool memory =
-        operation == "LockObject" || operation == "UnlockObject" || operation == "FreeObject";
-    kept.push_back(memory ? operation : call);
-  }
-  return kept;
-}
-
 struct LookupCase {
   const char* name;
   const char* user;
@@ -104,7 +93,7 @@ TEST_P(LookupTest, ReplacesOrSkipsAsTheViewAllows) {
   EXPECT_EQ(out_, c.out);
   EXPECT_EQ(err_, c.err);
   EXPECT_EQ(faults_.Failed(), c.fail_operation[0] != '\0' ? 1 : 0);
-  EXPECT_EQ(WithoutHandles(fake_.calls), c.calls);
+  EXPECT_EQ(fake_.CallsWithoutHandles(), c.calls);
   EXPECT_EQ(DocumentsLeft(), c.documents_left);
   // Whatever happened: every block released, the collection closed, no call
   // after the runtime's end.

@@ -20,18 +20,6 @@ using test_support::TextItem;
 
 const std::vector<NoteId> kEntries = {0x80000001, 0x10, 0x14, 0x80000002, 0x18};
 
-// Memory calls carry handle numbers the test does not choose.
-std::vector<std::string> WithoutHandles(const std::vector<std::string>& calls) {
-  std::vector<std::string> kept;
-  for (const std::string& call : calls) {
-    const std::string operation = call.substr(0, call.find('('));
-    const bool memory =
-        operation == "LockObject" || operation == "UnlockObject" || operation == "FreeObject";
-    kept.push_back(memory ? operation : call);
-  }
-  return kept;
-}
-
 class ProfileListTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,7 +62,7 @@ class ProfileListTest : public ::testing::Test {
 TEST_F(ProfileListTest, OnePassIsHandedOverAsItIs) {
   ASSERT_EQ(Read(), 0);
   EXPECT_EQ(out_ + err_, "");
-  EXPECT_EQ(WithoutHandles(fake_.calls),
+  EXPECT_EQ(fake_.CallsWithoutHandles(),
             (std::vector<std::string>{"FindDesignNote(ruvconfig.nsf,Main,8,-G40n,0)",
                                       "OpenCollection(ruvconfig.nsf,ruvconfig.nsf,Main,0,0)",
                                       "ReadEntries(ruvconfig.nsf/Main,1,1,1,4294967295,1)",
@@ -138,7 +126,7 @@ TEST_P(ProfileListFailureTest, ReportsEndsTheRuntimeAndLeavesNothingBehind) {
   EXPECT_EQ(out_, c.out);
   EXPECT_EQ(err_, c.err);
   EXPECT_EQ(faults_.Failed(), 1);
-  const std::vector<std::string> calls = WithoutHandles(fake_.calls);
+  const std::vector<std::string> calls = fake_.CallsWithoutHandles();
   ASSERT_GE(calls.size(), c.last_calls.size());
   EXPECT_EQ(std::vector<std::string>(calls.end() - c.last_calls.size(), calls.end()),
             c.last_calls);

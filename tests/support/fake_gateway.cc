@@ -102,6 +102,17 @@ std::vector<std::string> FakeGateway::CallsWithout(const std::vector<std::string
   return kept;
 }
 
+std::vector<std::string> FakeGateway::CallsWithoutHandles() const {
+  std::vector<std::string> kept;
+  for (const std::string& call : calls) {
+    const std::string operation = call.substr(0, call.find('('));
+    const bool memory =
+        operation == "LockObject" || operation == "UnlockObject" || operation == "FreeObject";
+    kept.push_back(memory ? operation : call);
+  }
+  return kept;
+}
+
 std::string FakeGateway::ItemText(const std::string& db_path, NoteId note_id,
                                   const std::string& item_name) const {
   const auto db = databases.find(db_path);

@@ -93,6 +93,9 @@ class FakeGateway : public notes::Backend {
   // The calls whose operation name is not in `ignored` (e.g. the item writes
   // and time conversions of a document fill).
   std::vector<std::string> CallsWithout(const std::vector<std::string>& ignored) const;
+  // The calls with the memory calls' arguments left out: their handle
+  // numbers are the fake's, not the test's.
+  std::vector<std::string> CallsWithoutHandles() const;
   // The text of a document item, or "" when there is no such item.
   std::string ItemText(const std::string& db_path, NoteId note_id,
                        const std::string& item_name) const;
