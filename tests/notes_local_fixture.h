@@ -78,6 +78,18 @@ class LocalRuntimeTest : public ::testing::Test {
     return ids.empty() ? 0 : ids.back();
   }
 
+  // Opens the collection of the view `name` of hDb.
+  CollectionHandle OpenView(DbHandle hDb, const char* name) {
+    NoteId view_id = 0;
+    EXPECT_EQ(FindDesignNote(hDb, name, 8, "-G40n", &view_id, 0), 0);
+    CollectionHandle hCollection = 0;
+    EXPECT_EQ(
+        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
+        0);
+    EXPECT_NE(hCollection, 0);
+    return hCollection;
+  }
+
   std::filesystem::path root_;
   std::filesystem::path data_;
   LocalRuntime runtime_;

@@ -13,16 +13,6 @@ namespace {
 
 class ViewCacheTest : public LocalRuntimeTest {
  protected:
-  CollectionHandle OpenView(DbHandle hDb, const char* name) {
-    NoteId view_id = 0;
-    EXPECT_EQ(FindDesignNote(hDb, name, 8, "-G40n", &view_id, 0), 0);
-    CollectionHandle hCollection = 0;
-    EXPECT_EQ(
-        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
-        0);
-    return hCollection;
-  }
-
   static std::vector<NoteId> ReadAll(CollectionHandle hCollection) {
     CollectionPosition position{};
     MemHandle hBuffer = 0;

@@ -10,18 +10,6 @@ namespace {
 
 class LocalViewTest : public LocalRuntimeTest {
  protected:
-  // Opens the collection of the view `name` of hDb.
-  CollectionHandle OpenView(DbHandle hDb, const char* name) {
-    NoteId view_id = 0;
-    EXPECT_EQ(FindDesignNote(hDb, name, 8, "-G40n", &view_id, 0), 0);
-    CollectionHandle hCollection = 0;
-    EXPECT_EQ(
-        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
-        0);
-    EXPECT_NE(hCollection, 0);
-    return hCollection;
-  }
-
   // Reads every entry the way the profile list does, one pass per call,
   // remembering each pass's signal.
   std::vector<NoteId> ReadAll(CollectionHandle hCollection, std::vector<bool>* more_signals) {
