@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "app/run_recorder.h"
+#include "app/run_settings.h"
 #include "base/ascii.h"
 #include "base/masked_url.h"
 #include "directory/busytime_lookup.h"
@@ -68,24 +70,24 @@ TextProblem ReadProfileText(NoteHandle config, const char* item_name, char* valu
   return TextProblem::kNone;
 }
 
-void PrintTextProblem(TextProblem problem, const char* profile, const char* item_name) {
+// The line that says why a profile value cannot be used.
+std::string TextProblemLine(TextProblem problem, const std::string& profile,
+                            const char* item_name) {
+  const std::string strItem = item_name;
   switch (problem) {
     case TextProblem::kEmpty:
-      std::printf("ERR -- Calendar profile %s has an empty %s. Profile is skipped.\n", profile,
-                  item_name);
-      break;
+      return "ERR -- Calendar profile " + profile + " has an empty " + strItem +
+             ". Profile is skipped.";
     case TextProblem::kTooLong:
-      std::printf("ERR -- Calendar profile %s has a %s longer than %d characters. Profile is "
-                  "skipped.\n",
-                  profile, item_name, kMaxTextBuffer - 1);
-      break;
+      return "ERR -- Calendar profile " + profile + " has a " + strItem + " longer than " +
+             std::to_string(kMaxTextBuffer - 1) + " characters. Profile is skipped.";
     case TextProblem::kZeroByte:
-      std::printf("ERR -- Calendar profile %s has a zero byte in its %s. Profile is skipped.\n",
-                  profile, item_name);
-      break;
+      return "ERR -- Calendar profile " + profile + " has a zero byte in its " + strItem +
+             ". Profile is skipped.";
     case TextProblem::kNone:
       break;
   }
+  return "";
 }
 
 // A calendar profile as read: the user's address and free/busy URL, or what
@@ -125,28 +127,43 @@ ProfileRead ReadProfile(DbHandle db_ftsearch, NoteId note_id) {
   return profile;
 }
 
-// Prints why a profile that cannot be harvested is skipped.
-void ReportProfileProblem(const ProfileRead& read) {
+// Prints why a profile that cannot be harvested is skipped, and returns that
+// line without its line end.
+std::string ReportProfileProblem(const ProfileRead& read) {
+  char note_id[16];
+  std::snprintf(note_id, sizeof note_id, "0x%08X", static_cast<unsigned>(read.note_id));
+  std::string strLine;
   if (read.open_error != 0) {
     ReportStatus(read.open_error);
-    std::printf("ERR -- Could not open calendar profile 0x%08X. Profile is skipped.\n",
-                static_cast<unsigned>(read.note_id));
+    strLine = std::string("ERR -- Could not open calendar profile ") + note_id +
+              ". Profile is skipped.";
   } else if (read.address != TextProblem::kNone) {
-    char profile[16];
-    std::snprintf(profile, sizeof profile, "0x%08X", static_cast<unsigned>(read.note_id));
-    PrintTextProblem(read.address, profile, "UserEmailAddress");
-  } else if (read.url != TextProblem::kNone) {
-    const std::string profile = std::string("for ") + read.strUserName;
-    PrintTextProblem(read.url, profile.c_str(), "busytimeurl");
+    strLine = TextProblemLine(read.address, note_id, "UserEmailAddress");
+  } else {
+    strLine = TextProblemLine(read.url, "for " + read.strUserName, "busytimeurl");
   }
+  std::printf("%s\n", strLine.c_str());
+  return strLine;
+}
+
+// Prints `line` as the one that explains how the user's turn ended, and keeps
+// it in `user` for the run report.
+void Explain(UserOutcome& user, UserOutcomeKind kind, std::string line) {
+  std::printf("%s\n", line.c_str());
+  user.kind = kind;
+  user.reason = std::move(line);
 }
 
 // The per-user work on a profile as read: read the user's free/busy text, and
-// only then replace the user's busy-time document by a new, filled one.
+// only then replace the user's busy-time document by a new, filled one. How
+// the turn ended goes into `user`.
 ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profile,
-                              TextSource& source, Status* error) {
+                              TextSource& source, Status* error, UserOutcome& user) {
+  user.address = profile.strUserName;
+  user.url = profile.strBusyTimeURL;
   if (!profile.Usable()) {
-    ReportProfileProblem(profile);
+    user.kind = UserOutcomeKind::kProfileSkipped;
+    user.reason = ReportProfileProblem(profile);
     return ProfileOutcome::kNext;
   }
   const char* strUserName = profile.strUserName.c_str();
@@ -157,21 +174,31 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
               MaskUrlPassword(strBusyTimeURL).c_str());
 
   std::vector<BusyPeriodText> periods;
-  if (ReadUserBusyTime(source, strBusyTimeURL, periods) != 1) {
+  const int read = ReadUserBusyTime(source, strBusyTimeURL, periods, &user.reason);
+  const FetchFacts fetched = source.LastFetch();
+  user.http_status = fetched.http_status;
+  user.bytes = fetched.bytes;
+  user.periods = periods.size();
+  if (read != 1) {
     std::fputs("ERR -- Failed to read user's calendar info. User is skipped.\n\n", stdout);
+    if (user.reason.empty()) user.reason = "ERR -- Failed to read user's calendar info.";
     return ProfileOutcome::kNext;
   }
 
   NoteHandle note_handle = 0;
   const int opened = OpenBusytimeDoc(strUserName, &note_handle, dbs.db_handle, error);
+  user.kind = UserOutcomeKind::kFailed;
   if (opened == kOpenBusytimeDocFatal) return ProfileOutcome::kStopped;
   if (opened == kOpenBusytimeDocStoreFailed) {
     // The busy-time database failed: every later user would fail alike.
-    std::printf("ERR -- Failed to replace %s's busytime document.\n", strUserName);
+    Explain(user, UserOutcomeKind::kFailed,
+            std::string("ERR -- Failed to replace ") + strUserName + "'s busytime document.");
     return ProfileOutcome::kFailed;
   }
   if (opened != 1) {
-    std::printf("Failed on populating %s's busy time data. User is skipped.\n", strUserName);
+    Explain(user, UserOutcomeKind::kSkipped,
+            std::string("Failed on populating ") + strUserName +
+                "'s busy time data. User is skipped.");
     return ProfileOutcome::kNext;
   }
 
@@ -181,21 +208,22 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
     // The store failed to write: the half-filled note is dropped unsaved and
     // the run stops, as for a failed save, rather than go on deleting other
     // users' documents it could not replace.
-    std::fputs("ERR -- Failed to write busytime document.\n", stdout);
+    Explain(user, UserOutcomeKind::kFailed, "ERR -- Failed to write busytime document.");
     NoteClose(note_handle);
     return ProfileOutcome::kFailed;
   }
 
   *error = NoteUpdate(note_handle, 0);
   if (*error != 0) {
-    std::fputs("ERR -- Failed to update busytime document.\n", stdout);
+    Explain(user, UserOutcomeKind::kFailed, "ERR -- Failed to update busytime document.");
     return ProfileOutcome::kFailed;
   }
   *error = NoteClose(note_handle);
   if (*error != 0) {
-    std::fputs("ERR -- Failed to close busytime document.\n", stdout);
+    Explain(user, UserOutcomeKind::kFailed, "ERR -- Failed to close busytime document.");
     return ProfileOutcome::kFailed;
   }
+  user.kind = UserOutcomeKind::kWritten;
   return ProfileOutcome::kNext;
 }
 
@@ -235,10 +263,19 @@ bool ReadAheadSettings(AheadSettings* settings) {
   return true;
 }
 
+// The calendar profiles of the list, its category headings not counted.
+std::uint32_t CountProfiles(const NoteId* note_ids, std::uint32_t entries) {
+  std::uint32_t profiles = 0;
+  for (std::uint32_t i = 0; i < entries; ++i) profiles += (note_ids[i] & kNoteIdCategory) == 0;
+  return profiles;
+}
+
 // The run. `source_for` gives the text source once the settings are known;
-// `read_settings` false keeps the sequential run without them.
-int Run(int argc, char** argv, bool read_settings,
-        const std::function<TextSource&(const AheadSettings& settings)>& source_for) {
+// `read_settings` false keeps the sequential run without them. How each
+// profile's turn ended goes to `recorder`.
+int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
+        const std::function<TextSource&(const AheadSettings&, const NetworkSettings&)>&
+            source_for) {
   char path_name[kMaxPathBuffer] = {};
 
   Status error = NotesInit(argc, argv);
@@ -247,18 +284,22 @@ int Run(int argc, char** argv, bool read_settings,
     return 1;
   }
 
+  const OutputSettings outputs = ReadOutputSettings();
+  recorder.SetOutputs(outputs.report, outputs.metrics);
+
   AheadSettings ahead;
   ahead.concurrency = 1;
+  NetworkSettings network;
   if (read_settings) {
     ahead = AheadSettings();
-    if (!ReadAheadSettings(&ahead)) {
+    if (!ReadAheadSettings(&ahead) || !ReadNetworkSettings(&network)) {
       std::fputs(kUnsuccessful, stdout);
       NotesTerm();
       return -1;
     }
   }
   const int concurrency = ahead.concurrency;
-  TextSource& source = source_for(ahead);
+  TextSource& source = source_for(ahead, network);
 
   RunDatabases dbs;
   error = DbOpen("ruvconfig.nsf", &dbs.db_ftsearch);
@@ -291,6 +332,7 @@ int Run(int argc, char** argv, bool read_settings,
     return FailureEnd(notes::kErrInvalidMemHandle);
   }
   std::printf("Found %u calendar profiles\n", static_cast<unsigned>(NumConfigDocsFound));
+  recorder.ProfilesListed(CountProfiles(note_ids, NumConfigDocsFound));
 
   // Downloading ahead: every profile read first, the usable URLs announced.
   std::vector<ProfileRead> profiles_ahead;
@@ -310,7 +352,11 @@ int Run(int argc, char** argv, bool read_settings,
     if ((note_ids[i] & kNoteIdCategory) != 0) continue;
     const ProfileRead profile = concurrency > 1 ? std::move(profiles_ahead[next_ahead++])
                                                 : ReadProfile(dbs.db_ftsearch, note_ids[i]);
-    const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, &error);
+    recorder.UserStarted();
+    UserOutcome user;
+    const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, &error, user);
+    recorder.UserEnded(std::move(user));
+    if (outcome != ProfileOutcome::kNext) recorder.PrintSummary();
     std::fflush(stdout);
     if (outcome == ProfileOutcome::kStopped) {
       std::fputs(kUnsuccessful, stdout);
@@ -318,6 +364,7 @@ int Run(int argc, char** argv, bool read_settings,
     }
     if (outcome == ProfileOutcome::kFailed) return FailureEnd(error);
   }
+  recorder.PrintSummary();
 
   if (result_buffer != 0) {
     UnlockObject(result_buffer);
@@ -337,12 +384,22 @@ int Run(int argc, char** argv, bool read_settings,
 
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source) {
   std::unique_ptr<TextSource> source;
-  return Run(argc, argv, true, [&](const AheadSettings& settings) -> TextSource& {
-    source = make_source(settings);
-    return *source;
-  });
+  RunRecorder recorder;
+  const int exit_code = Run(argc, argv, true, recorder,
+                            [&](const AheadSettings& ahead, const NetworkSettings& network)
+                                -> TextSource& {
+                              source = make_source(ahead, network);
+                              return *source;
+                            });
+  recorder.Finish(exit_code);
+  return exit_code;
 }
 
 int RunHarvest(int argc, char** argv, TextSource& source) {
-  return Run(argc, argv, false, [&](const AheadSettings&) -> TextSource& { return source; });
+  RunRecorder recorder;
+  const int exit_code =
+      Run(argc, argv, false, recorder,
+          [&](const AheadSettings&, const NetworkSettings&) -> TextSource& { return source; });
+  recorder.Finish(exit_code);
+  return exit_code;
 }

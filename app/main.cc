@@ -5,5 +5,9 @@
 
 int main(int argc, char** argv) {
   // One download at a time for a concurrency of 1, fetched ahead above it.
-  return RunHarvest(argc, argv, [](const AheadSettings& settings) { return MakeHttpSource(settings); });
+  return RunHarvest(argc, argv, [](const AheadSettings& ahead, const NetworkSettings& network) {
+    FetchLimits limits;
+    limits.network = network;
+    return MakeHttpSource(ahead, limits);
+  });
 }

@@ -27,15 +27,20 @@ void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
 }  // namespace
 
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
-                     std::vector<BusyPeriodText>& periods) {
+                     std::vector<BusyPeriodText>& periods, std::string* strWhy) {
   periods.clear();
   std::string freetimedata;
-  if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) return -1;
+  if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) {
+    if (strWhy != nullptr) *strWhy = source.LastFetch().why;
+    return -1;
+  }
 
   std::string messages;
   const int result = ReadFreeBusyText(freetimedata, periods, messages);
   std::fputs(messages.c_str(), stdout);
-  return result == 1 ? 1 : -1;
+  if (result == 1) return 1;
+  if (strWhy != nullptr) *strWhy = ExplainingLine(messages);
+  return -1;
 }
 
 void WarnAboutDroppedPeriods(const char* strUserName, std::size_t period_count) {

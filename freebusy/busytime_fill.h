@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "freebusy/freebusy_reader.h"
@@ -13,9 +14,10 @@
 // Fetches the user's free/busy text and reads its periods. Prints the fetch's
 // and the reader's lines on standard output. Returns 1 when `periods` holds
 // the user's busy time (possibly none) and -1 when the text could not be
-// obtained or is not free/busy data.
+// obtained or is not free/busy data; *strWhy (when given) then receives the
+// printed line that says why, without its line end.
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
-                     std::vector<BusyPeriodText>& periods);
+                     std::vector<BusyPeriodText>& periods, std::string* strWhy = nullptr);
 
 // Prints the warning naming the user that says how many of `period_count`
 // periods PopulateBusyTime will drop, when it drops any. The run prints it

@@ -13,6 +13,7 @@
 struct HttpClient::Impl {
   FetchLimits limits;
   CURL* hCurl = nullptr;
+  FetchFacts last;
 
   ~Impl() {
     if (hCurl != nullptr) curl_easy_cleanup(hCurl);
@@ -49,5 +50,8 @@ int Deliver(Download& download, std::string& freetimedata) {
 
 int HttpClient::FetchUrl(std::string& freetimedata, const char* url) {
   Download download = Get(url);
+  impl_->last = download.facts;
   return Deliver(download, freetimedata);
 }
+
+FetchFacts HttpClient::LastFetch() const { return impl_->last; }

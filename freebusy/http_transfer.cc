@@ -98,6 +98,26 @@ std::string NoResponseLine(int code) {
   return Line({"Error ", std::to_string(code), " has occurred."});
 }
 
+// The proxy and the trusted certificates. A proxy set here replaces the
+// environment's, and so does its exclusion list: an empty one sends every
+// host through the proxy, whatever NO_PROXY says. The CA bundle replaces the
+// system's store (its file and its folder) for the servers and for an https
+// proxy alike; peer and host verification stay libcurl's defaults, on.
+void SetNetwork(CURL* hCurl, const NetworkSettings& network) {
+  if (!network.proxy.empty()) {
+    curl_easy_setopt(hCurl, CURLOPT_PROXY, network.proxy.c_str());
+    curl_easy_setopt(hCurl, CURLOPT_NOPROXY, network.no_proxy.c_str());
+  } else if (network.no_proxy_set) {
+    curl_easy_setopt(hCurl, CURLOPT_NOPROXY, network.no_proxy.c_str());
+  }
+  if (!network.ca_file.empty()) {
+    curl_easy_setopt(hCurl, CURLOPT_CAINFO, network.ca_file.c_str());
+    curl_easy_setopt(hCurl, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(hCurl, CURLOPT_PROXY_CAINFO, network.ca_file.c_str());
+    curl_easy_setopt(hCurl, CURLOPT_PROXY_CAPATH, nullptr);
+  }
+}
+
 }  // namespace
 
 bool CurlReady() {
@@ -119,6 +139,7 @@ DownloadChain::DownloadChain(const char* url, const FetchLimits& limits) : limit
 }
 
 void DownloadChain::End(std::string messages) {
+  download_.facts.why = ExplainingLine(messages);
   download_.messages = std::move(messages);
   pending_ = false;
 }
@@ -169,6 +190,7 @@ bool DownloadChain::Prepare(CURL* hCurl) {
   curl_easy_setopt(hCurl, CURLOPT_WRITEDATA, &exchange_);
   curl_easy_setopt(hCurl, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(hCurl, CURLOPT_HEADERDATA, &exchange_);
+  SetNetwork(hCurl, limits_.network);
   return true;
 }
 
@@ -288,6 +310,8 @@ bool DownloadChain::RetryLater(CURLcode code, long status) {
 void DownloadChain::Complete(CURL* hCurl, CURLcode code) {
   long status = 0;
   curl_easy_getinfo(hCurl, CURLINFO_RESPONSE_CODE, &status);
+  if (status != 0) download_.facts.http_status = status;
+  download_.facts.bytes = exchange_.body_seen;
   if (RetryLater(code, status)) return;
   std::string messages = FailureOf(code, status);
   if (!messages.empty()) return End(std::move(messages));

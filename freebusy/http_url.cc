@@ -3,7 +3,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <memory>
 
 #include "base/ascii.h"
@@ -112,6 +114,48 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
                   GetPart(hUrl.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
   target.user = GetPart(hUrl.get(), CURLUPART_USER);
   target.password = GetPart(hUrl.get(), CURLUPART_PASSWORD);
+  return true;
+}
+
+bool CheckProxyUrl(std::string_view text, std::string& reason) {
+  if (text.empty()) {
+    reason = "it is empty";
+    return false;
+  }
+  for (char c : text) {
+    if (IsControlOrSpace(static_cast<unsigned char>(c))) {
+      reason = "it contains a space or a control character";
+      return false;
+    }
+  }
+  const std::string strScheme = LeadingScheme(text);
+  constexpr std::string_view kSchemes[] = {"",       "http",    "https",  "socks4",
+                                           "socks4a", "socks5", "socks5h"};
+  if (std::find(std::begin(kSchemes), std::end(kSchemes), strScheme) == std::end(kSchemes)) {
+    reason = "the scheme \"" + EscapeUntrusted(strScheme) +
+             "\" is not http, https, socks4, socks4a, socks5 or socks5h";
+    return false;
+  }
+  const std::string strUrl = (strScheme.empty() ? "http://" : "") + std::string(text);
+  std::string_view after_scheme = std::string_view(strUrl).substr(strUrl.find(':') + 1);
+  UrlHandle hUrl(curl_url());
+  CURLUcode uc = CURLUE_OUT_OF_MEMORY;
+  if (hUrl) uc = curl_url_set(hUrl.get(), CURLUPART_URL, strUrl.c_str(), CURLU_NON_SUPPORT_SCHEME);
+  if (!after_scheme.starts_with("//") || after_scheme.substr(2).starts_with("/") ||
+      uc == CURLUE_NO_HOST || (uc == CURLUE_OK && GetPart(hUrl.get(), CURLUPART_HOST).empty())) {
+    reason = "it names no host";
+    return false;
+  }
+  if (uc != CURLUE_OK) {
+    reason = std::string("it cannot be read (") + curl_url_strerror(uc) + ")";
+    return false;
+  }
+  const std::string strPath = GetPart(hUrl.get(), CURLUPART_PATH);
+  if ((!strPath.empty() && strPath != "/") || !GetPart(hUrl.get(), CURLUPART_QUERY).empty() ||
+      !GetPart(hUrl.get(), CURLUPART_FRAGMENT).empty()) {
+    reason = "a proxy URL has no path, query or fragment";
+    return false;
+  }
   return true;
 }
 

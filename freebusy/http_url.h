@@ -25,6 +25,12 @@ struct FetchTarget {
 // clause without a line end, in `reason`.
 bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason);
 
+// Accepts a proxy URL libcurl can use: scheme http, https, socks4, socks4a,
+// socks5 or socks5h (none means http), a host, an optional port, nothing
+// after the authority but "/". On refusal returns false with the reason, as
+// CheckFetchUrl does; the reason never quotes the URL's user information.
+bool CheckProxyUrl(std::string_view url, std::string& reason);
+
 // Gives `target` the user information of `from` when `target` has none of its
 // own and both have the same origin. Credentials thus follow a redirect only
 // to the same scheme, host and port.

@@ -77,6 +77,7 @@ struct PrefetchClient::Impl {
   const Slot* awaited = nullptr;  // the download Get waits for: never paused
   Clock::time_point last_driven;  // the end of the last curl_multi_perform
   bool after_stretch = false;     // in the first advance after a long undriven stretch
+  FetchFacts last;                // of the download last handed out
 
   ~Impl();
   void Recharge(Slot& slot, std::uint64_t charge);
@@ -375,8 +376,11 @@ std::uint64_t PrefetchClient::HeldBytes() const { return impl_->held; }
 
 int PrefetchClient::FetchUrl(std::string& freetimedata, const char* url) {
   Download download = Get(url);
+  impl_->last = download.facts;
   return Deliver(download, freetimedata);
 }
+
+FetchFacts PrefetchClient::LastFetch() const { return impl_->last; }
 
 std::unique_ptr<TextSource> MakeHttpSource(const AheadSettings& settings,
                                            const FetchLimits& limits) {

@@ -69,6 +69,7 @@ class PrefetchClient final : public TextSource {
 
   // Get, then prints the messages and hands over the body.
   int FetchUrl(std::string& freetimedata, const char* url) override;
+  FetchFacts LastFetch() const override;
 
   struct Impl;
 

@@ -72,7 +72,9 @@ class BusytimeStoreTest : public testing::Test {
     EXPECT_TRUE(run.Exited(255)) << Describe(run);
     EXPECT_EQ(run.out, "Found 3 calendar profiles\nLoading Calendar Profile for " + Address(0) +
                            " (" + Url(0) + ")\nERR -- Failed to replace " + Address(0) +
-                           "'s busytime document.\n\nProgram completed unsuccessfully.\n");
+                           "'s busytime document.\nHarvest summary: 3 calendar profiles, 0 "
+                           "users written, 0 users skipped, 0 profiles skipped\n\nProgram "
+                           "completed unsuccessfully.\n");
     EXPECT_EQ(run.err, "\n" + reason + "\n");
     EXPECT_EQ(Documents(), before_);
   }

@@ -85,6 +85,7 @@ bool IsRunLine(const std::string& line) {
     return line.size() >= s.size() && line.compare(line.size() - s.size(), s.size(), s) == 0;
   };
   return line.empty() || line == "Program completed unsuccessfully." ||
+         starts("Harvest summary: ") ||
          (starts("Found ") && ends(" calendar profiles")) ||
          starts("Loading Calendar Profile for ") ||
          (starts("Populating ") && ends("'s busy time data")) ||

@@ -266,7 +266,9 @@ TEST_F(HostileInputTest, SettingsFileWithOddLinesStillRuns) {
             "Loading Calendar Profile for alice@x.com (" +
                 server_.Url("/fb/3") +
                 ")\n"
-                "Populating alice@x.com's busy time data\n\n");
+                "Populating alice@x.com's busy time data\n\n"
+                "Harvest summary: 1 calendar profiles, 1 users written, 0 users skipped, 0 "
+                "profiles skipped\n");
   EXPECT_EQ(harvest.err, "");
   EXPECT_FALSE(fs::exists(dir_.Data() / "servers" / "Wrong%2FServer"));
   const auto documents = Documents();  // through the data directory's own settings

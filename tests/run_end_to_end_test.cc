@@ -36,7 +36,9 @@ const char kExpectedOutput[] =
     "WARN -- bob@x.com had 2 busy-time documents; they are replaced by one new document.\n"
     "Populating bob@x.com's busy time data\n\n"
     "Loading Calendar Profile for carol@x.com (http://fb/carol)\n"
-    "Populating carol@x.com's busy time data\n\n";
+    "Populating carol@x.com's busy time data\n\n"
+    "Harvest summary: 3 calendar profiles, 3 users written, 0 users skipped, 0 profiles "
+    "skipped\n";
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -211,6 +213,8 @@ TEST_F(EndToEndTest, FailedSaveEndsTheRunAndLaterUsersAreNotProcessed) {
   EXPECT_EQ(out_.substr(0, expected_start.size()), expected_start);
   EXPECT_NE(out_.find("Populating bob@x.com's busy time data\n\n"
                       "ERR -- Failed to update busytime document.\n"
+                      "Harvest summary: 3 calendar profiles, 1 users written, 0 users skipped, "
+                      "0 profiles skipped\n"
                       "\nProgram completed unsuccessfully.\n"),
             std::string::npos);
   EXPECT_EQ(out_.find("carol"), std::string::npos);

@@ -1,6 +1,7 @@
 // The harvest run against the fake gateway, with free/busy texts from a
 // table: exact console output, exit code and the calls made, for a clean run
 // and for every failure the run meets.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,6 +42,12 @@ const char kCarolLines[] =
     "Loading Calendar Profile for carol@x.com (http://fb/carol)\n"
     "Populating carol@x.com's busy time data\n\n";
 const char kUnsuccessful[] = "\nProgram completed unsuccessfully.\n";
+// The last line of a run that read the list; kNoneDone of one that stopped at
+// the first user.
+const char kAllWritten[] =
+    "Harvest summary: 3 calendar profiles, 3 users written, 0 users skipped, 0 profiles skipped\n";
+const char kNoneDone[] =
+    "Harvest summary: 3 calendar profiles, 0 users written, 0 users skipped, 0 profiles skipped\n";
 
 // The operations of the document fill; the run's own calls are what is left.
 const std::vector<std::string> kFillOperations = {"CurrentTime", "ItemSetTime", "ItemSetText",
@@ -115,7 +122,7 @@ class HarvestRunTest : public ::testing::Test {
 
 TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines);
+  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(err_, "");
 
   EXPECT_EQ(DocumentsOf("alice@x.com"), (std::vector<NoteId>{0x1000}));  // the old one is gone
@@ -124,7 +131,8 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
 
   // The run's own calls, in order; the category entry is never opened.
   std::vector<std::string> expected = {
-      "NotesInit(busytime-harvest,=notes.ini)", "DbOpen(ruvconfig.nsf)",
+      "NotesInit(busytime-harvest,=notes.ini)", "GetEnvString(HarvestReport,261)",
+      "GetEnvString(HarvestMetrics,261)", "DbOpen(ruvconfig.nsf)",
       "GetEnvString(MailServer,261)", "MakeNetPath(null,Mail1,busytime.nsf)",
       "DbOpen(Mail1::busytime.nsf)"};
   for (const auto& [id, user] : {std::pair{kAlice, "alice"}, {kBob, "bob"}, {kCarol, "carol"}}) {
@@ -189,14 +197,14 @@ TEST_F(HarvestRunTest, AUsersLinesStayInItsBlockAndHideThePassword) {
                       "WARN -- alice@x.com has 300 busy periods; a busy-time document holds 255, "
                       "so the last 45 were dropped.\n"
                       "Populating alice@x.com's busy time data\n\n" +
-                      kBobLines + kCarolLines);
+                      kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(source_.fetched.front(), url);
 }
 
 TEST_F(HarvestRunTest, SeveralReadPassesGiveTheSameRun) {
   fake_.read_pass_size = 1;
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines);
+  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(DocumentsOf("carol@x.com").size(), 1u);
   EXPECT_TRUE(fake_.blocks.empty());
   EXPECT_TRUE(fake_.violations.empty());
@@ -214,7 +222,9 @@ TEST_F(HarvestRunTest, NoMailServerOpensTheBusytimeDatabaseHere) {
 TEST_F(HarvestRunTest, EmptyViewCompletes) {
   fake_.databases["ruvconfig.nsf"].views["Main"].entries.clear();
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(out_, "Found 0 calendar profiles\n");
+  EXPECT_EQ(out_,
+            "Found 0 calendar profiles\nHarvest summary: 0 calendar profiles, 0 users written, 0 "
+            "users skipped, 0 profiles skipped\n");
   EXPECT_TRUE(fake_.violations.empty());
 }
 
@@ -273,38 +283,39 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"SaveEndsTheRun",
                  [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteUpdate", kIo); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
-                     "ERR -- Failed to update busytime document.\n" + kUnsuccessful,
+                     "ERR -- Failed to update busytime document.\n" + kNoneDone + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // A refused item write: the half-filled note is not saved.
         StopCase{"WriteEndsTheRun",
                  [](HarvestRunTest& test, FakeGateway&) { test.Fail("ItemAppend", kIo); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
-                     "ERR -- Failed to write busytime document.\n" + kUnsuccessful,
+                     "ERR -- Failed to write busytime document.\n" + kNoneDone + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // The first two NoteClose calls are those of alice's profile note and
         // of her old document, read to check its address.
         StopCase{"CloseEndsTheRun",
                  [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteClose", kIo, 3); },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
-                     "ERR -- Failed to close busytime document.\n" + kUnsuccessful,
+                     "ERR -- Failed to close busytime document.\n" + kNoneDone + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         // A store that cannot be written stops the run at the first user.
         StopCase{"StoreFailureInTheLookupEndsTheRun",
                  [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteDelete", kIo); },
                  std::string(kFound) + kAliceLoading +
-                     "ERR -- Failed to replace alice@x.com's busytime document.\n" +
+                     "ERR -- Failed to replace alice@x.com's busytime document.\n" + kNoneDone +
                      kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
         StopCase{"CreateEndsTheRun",
                  [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteCreate", kIo); },
-                 std::string(kFound) + kAliceLoading + kUnsuccessful, "\nfake error 279\n",
+                 std::string(kFound) + kAliceLoading + kNoneDone + kUnsuccessful,
+                 "\nfake error 279\n",
                  {"http://fb/alice"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HarvestRunTest, FailedCloseOfTheBusytimeDatabaseExitsWithOne) {
   Fail("DbClose", kIo);
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines);
+  EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(err_, "\nfake error 279\n");
   EXPECT_EQ(fake_.calls.back(), "NotesTerm");
 }
@@ -326,7 +337,11 @@ TEST_P(HarvestSkipTest, SkipsTheUserAndGoesOn) {
   const SkipCase& c = GetParam();
   c.arrange(*this, fake_, source_);
   ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(out_, std::string(kFound) + c.alice_out + kBobLines + kCarolLines);
+  const std::string lines = std::string(kFound) + c.alice_out + kBobLines + kCarolLines;
+  EXPECT_EQ(out_.substr(0, lines.size()), lines);
+  EXPECT_THAT(out_.substr(lines.size()),
+              testing::MatchesRegex("Harvest summary: 3 calendar profiles, 2 users written, "
+                                    "[01] users skipped, [01] profiles skipped\n"));
   EXPECT_EQ(err_, c.err);
   EXPECT_EQ(DocumentsOf("alice@x.com"),
             c.alice_old_document_kept ? std::vector<NoteId>{kAliceOld} : std::vector<NoteId>{});

@@ -15,6 +15,7 @@ struct TableEntry {
   int result = 1;        // 1: `body` is appended; -1: `message` is printed
   std::string body;
   std::string message;
+  long http_status = 0;  // what LastFetch reports
 };
 
 class TableTextSource final : public TextSource {
@@ -26,6 +27,10 @@ class TableTextSource final : public TextSource {
   int FetchUrl(std::string& freetimedata, const char* url) override {
     fetched.emplace_back(url);
     const auto found = table.find(url);
+    last = {};
+    if (found != table.end())
+      last = {found->second.http_status, found->second.body.size(),
+              ExplainingLine(found->second.message)};
     if (found == table.end()) {
       std::printf("Error 12029 has occurred.\n");
       return -1;
@@ -37,6 +42,9 @@ class TableTextSource final : public TextSource {
     freetimedata += found->second.body;
     return 1;
   }
+
+  FetchFacts LastFetch() const override { return last; }
+  FetchFacts last;
 };
 
 // A small free/busy text with one busy period per "start/end" given, e.g.
