@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -272,6 +273,42 @@ TEST_F(NsfutilTest, ShowsWhatARealHarvestWrote) {
   const ProcessResult unknown = Tool({"busytime", "show", "nobody@example.com"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err, "nsfutil: no busy-time document for nobody@example.com\n");
+  // The week as a grid: UTC by default, the zone's hours with --tz (New York
+  // is five hours behind in January), this week's Monday without --from.
+  const char* kFree = "........................\n";
+  const ProcessResult utc = Tool({"busytime", "week", "week@example.com", "--from", "2007-01-01"});
+  EXPECT_EQ(utc.out, std::string("2007-01-01 ") + kFree +
+                         "2007-01-02 ........#...............\n"
+                         "2007-01-03 .............##.........\n"
+                         "2007-01-04 .......#................\n" +
+                         "2007-01-05 " + kFree + "2007-01-06 " + kFree + "2007-01-07 " + kFree)
+      << utc.err;
+  const ProcessResult zone = Tool(
+      {"busytime", "week", "week@example.com", "--from=2007-01-02", "--tz", "America/New_York"});
+  EXPECT_EQ(zone.out.substr(0, 3 * 36),
+            "2007-01-02 ...#....................\n"
+            "2007-01-03 ........##..............\n"
+            "2007-01-04 ..#.....................\n")
+      << zone.err;
+  const ProcessResult now = Tool({"busytime", "week", "empty@example.com"});
+  ASSERT_EQ(now.status, 0) << now.err;
+  ASSERT_EQ(now.out.size(), 7u * 36) << now.out;
+  std::tm monday{};
+  ASSERT_NE(strptime(now.out.substr(0, 10).c_str(), "%Y-%m-%d", &monday), nullptr);
+  monday.tm_hour = 12;
+  timegm(&monday);
+  EXPECT_EQ(monday.tm_wday, 1) << now.out;
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"busytime", "week", "week@example.com", "--tz", "Mars/Olympus"},
+        {"busytime", "week", "week@example.com", "--tz", "../../etc/passwd"},
+        {"busytime", "week", "week@example.com", "--from", "2007-02-29"},
+        {"busytime", "week", "nobody@example.com"},
+        {"busytime", "list", "--from", "2007-01-01"}}) {
+    const ProcessResult refused = Tool(wrong);
+    EXPECT_EQ(refused.status, 2) << wrong.back();
+    EXPECT_TRUE(IsOneErrorLine(refused.err)) << refused.err;
+    EXPECT_EQ(refused.out, "");
+  }
 }
 
 // Writes a busy-time document through the gateway whose "EventList" header

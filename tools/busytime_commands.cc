@@ -1,4 +1,4 @@
-// busytime list | show: what the harvest wrote into the home mail server's
+// busytime list | show (week: busytime_week.cc): what the harvest wrote into the home mail server's
 // busy-time database, item by item and entry by entry.
 #include <cstdio>
 #include <iostream>
@@ -161,7 +161,7 @@ int ShowBusytime(const CommandLine& line) {
 }  // namespace
 
 int RunBusytimeCommand(const CommandLine& line) {
-  if (line.words.size() < 2) throw ToolError("'busytime' needs list or show");
+  if (line.words.size() < 2) throw ToolError("'busytime' needs list, show or week");
   const std::string& sub = line.words[1];
   if (sub == "list") {
     RejectOptions(line, 2, kTakesIni);
@@ -170,6 +170,10 @@ int RunBusytimeCommand(const CommandLine& line) {
   if (sub == "show") {
     RejectOptions(line, 2, kTakesIni | kTakesJson);
     return ShowBusytime(line);
+  }
+  if (sub == "week") {
+    RejectOptions(line, 2, kTakesIni | kTakesWeek);
+    return ShowBusytimeWeek(line);
   }
   throw ToolError("unknown command 'busytime " + sub + "' (see nsfutil --help)");
 }

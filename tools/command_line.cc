@@ -53,6 +53,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       if (line.ini_path.empty()) throw ToolError("option --ini needs a non-empty path");
     } else if (IsOption(arg, "--mail-server")) {
       line.mail_server = OptionValue(arg, "--mail-server", argc, argv, &i);
+    } else if (IsOption(arg, "--from")) {
+      line.from = OptionValue(arg, "--from", argc, argv, &i);
+    } else if (IsOption(arg, "--tz")) {
+      line.time_zone = OptionValue(arg, "--tz", argc, argv, &i);
     } else {
       throw ToolError("unknown option '" + std::string(arg) + "' (see nsfutil --help)");
     }
@@ -80,6 +84,9 @@ void RejectOptions(const CommandLine& line, std::size_t command_words, unsigned 
   }
   if (line.mail_server && (options_taken & kTakesMailServer) == 0) {
     throw ToolError("'" + name + "' does not take --mail-server");
+  }
+  if ((line.from || line.time_zone) && (options_taken & kTakesWeek) == 0) {
+    throw ToolError("'" + name + "' does not take --" + (line.from ? "from" : "tz"));
   }
   if (line.ini_given && (options_taken & kTakesIni) == 0) {
     throw ToolError("'" + name + "' does not take --ini");
@@ -115,6 +122,11 @@ Commands:
         Every item of the busy-time documents (of ADDRESS, or all), the two
         entry lists decoded, and whether they agree with each other and with
         their headers. --json writes an array with one object per document.
+  busytime week ADDRESS [--from YYYY-MM-DD] [--tz ZONE]
+        Seven rows, one per day from the Monday of this week (or --from): the
+        date and 24 characters, one per hour, '#' where a busy period of the
+        user's documents overlaps that hour and '.' where none does. Hours
+        are UTC unless --tz names an IANA zone (e.g. Europe/Berlin).
   check
         Verify every database of the data directory (SQLite integrity, schema,
         entry-list headers against their lengths).

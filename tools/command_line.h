@@ -15,6 +15,8 @@ struct CommandLine {
   bool help = false;                       // --help / -h
   bool json = false;                       // --json
   std::optional<std::string> mail_server;  // --mail-server NAME
+  std::optional<std::string> from;         // --from YYYY-MM-DD
+  std::optional<std::string> time_zone;    // --tz ZONE
   std::vector<std::string> words;          // command, subcommand, operands
 };
 
@@ -31,6 +33,7 @@ void ExpectOperands(const CommandLine& line, std::size_t command_words, std::siz
 constexpr unsigned kTakesIni = 1;
 constexpr unsigned kTakesJson = 2;
 constexpr unsigned kTakesMailServer = 4;
+constexpr unsigned kTakesWeek = 8;  // --from and --tz
 
 // Throws ToolError when an option was given that the command (named by its
 // first `command_words` words) does not take.

@@ -9,7 +9,8 @@ namespace nsfutil {
 
 int RunInitCommand(const CommandLine& line);      // init DIR [--mail-server NAME]
 int RunProfileCommand(const CommandLine& line);   // profile add|remove|list|import
-int RunBusytimeCommand(const CommandLine& line);  // busytime list|show
+int RunBusytimeCommand(const CommandLine& line);  // busytime list|show|week
+int ShowBusytimeWeek(const CommandLine& line);    // busytime week ADDRESS
 int RunCheckCommand(const CommandLine& line);     // check
 
 }  // namespace nsfutil
