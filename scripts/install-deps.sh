@@ -7,11 +7,14 @@ set -euo pipefail
 # the fuzz targets.
 # libical, ICU and tzdata read calendar feeds; radicale (a CalDAV server),
 # openssl and python3-prometheus-client serve the end-to-end tests.
+# systemd (systemd-analyze), groff-base, man-db and dpkg-dev (dpkg-shlibdeps
+# for cpack) check what is installed and packaged (scripts/check-install.sh).
 packages=(build-essential cmake pkg-config libsqlite3-dev libcurl4-openssl-dev
           libical-dev libicu-dev tzdata
           libgtest-dev libgmock-dev libbenchmark-dev ca-certificates
           clang libclang-rt-14-dev
-          radicale openssl python3-prometheus-client)
+          radicale openssl python3-prometheus-client
+          systemd groff-base man-db dpkg-dev)
 
 missing=()
 for package in "${packages[@]}"; do
