@@ -26,6 +26,8 @@ install(CODE [[
   file(WRITE "${service}" "${unit}")
 ]])
 
+# `cmake --build BUILD --target package` makes the Debian package too.
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME busytime-harvest)
 set(CPACK_PACKAGE_VENDOR "busytime-harvest")
 set(CPACK_PACKAGE_CONTACT "busytime-harvest maintainers <root@localhost>")

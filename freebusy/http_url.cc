@@ -53,10 +53,9 @@ std::string GetPart(CURLU* hUrl, CURLUPart part, unsigned int flags = 0) {
   return strPart;
 }
 
-}  // namespace
-
-bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
-  std::string_view text = url != nullptr ? std::string_view(url) : std::string_view();
+// A URL must be one non-empty word: nothing of one with a space or a control
+// character may reach a request line or a header.
+bool IsOneWord(std::string_view text, std::string& reason) {
   if (text.empty()) {
     reason = "it is empty";
     return false;
@@ -67,6 +66,14 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
       return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
+  std::string_view text = url != nullptr ? std::string_view(url) : std::string_view();
+  if (!IsOneWord(text, reason)) return false;
 
   std::string strUrl;
   std::string strScheme = LeadingScheme(text);
@@ -118,16 +125,7 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
 }
 
 bool CheckProxyUrl(std::string_view text, std::string& reason) {
-  if (text.empty()) {
-    reason = "it is empty";
-    return false;
-  }
-  for (char c : text) {
-    if (IsControlOrSpace(static_cast<unsigned char>(c))) {
-      reason = "it contains a space or a control character";
-      return false;
-    }
-  }
+  if (!IsOneWord(text, reason)) return false;
   const std::string strScheme = LeadingScheme(text);
   constexpr std::string_view kSchemes[] = {"",       "http",    "https",  "socks4",
                                            "socks4a", "socks5", "socks5h"};
