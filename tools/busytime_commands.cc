@@ -1,5 +1,5 @@
-// busytime list | show (week: busytime_week.cc): what the harvest wrote into the home mail server's
-// busy-time database, item by item and entry by entry.
+// busytime list | show (week: busytime_week.cc): what the harvest wrote into
+// the home mail server's busy-time database, item by item and entry by entry.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -20,8 +20,9 @@ std::string EntryCount(const ScheduleList& list) {
   return list.present ? std::to_string(list.header_count) : "-";
 }
 
+}  // namespace
+
 int ListBusytime(const CommandLine& line) {
-  ExpectOperands(line, 2, 0, 0);
   ToolSession session(line.ini_path);
   ScopedDb database(session.BusytimeDatabasePath());
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
@@ -34,6 +35,8 @@ int ListBusytime(const CommandLine& line) {
   }
   return kExitOk;
 }
+
+namespace {
 
 // A short rendering of an item's value where one helps: texts and times.
 std::string ValueHint(const notes::local::ItemInfo& item) {
@@ -126,8 +129,9 @@ void WriteDocumentJson(JsonWriter& json, const BusytimeDocument& document) {
   json.EndObject();
 }
 
+}  // namespace
+
 int ShowBusytime(const CommandLine& line) {
-  ExpectOperands(line, 2, 0, 1);
   const bool bOneUser = line.words.size() > 2;
   ToolSession session(line.ini_path);
   ScopedDb database(session.BusytimeDatabasePath());
@@ -156,26 +160,6 @@ int ShowBusytime(const CommandLine& line) {
     }
   }
   return kExitOk;
-}
-
-}  // namespace
-
-int RunBusytimeCommand(const CommandLine& line) {
-  if (line.words.size() < 2) throw ToolError("'busytime' needs list, show or week");
-  const std::string& sub = line.words[1];
-  if (sub == "list") {
-    RejectOptions(line, 2, kTakesIni);
-    return ListBusytime(line);
-  }
-  if (sub == "show") {
-    RejectOptions(line, 2, kTakesIni | kTakesJson);
-    return ShowBusytime(line);
-  }
-  if (sub == "week") {
-    RejectOptions(line, 2, kTakesIni | kTakesWeek);
-    return ShowBusytimeWeek(line);
-  }
-  throw ToolError("unknown command 'busytime " + sub + "' (see nsfutil --help)");
 }
 
 }  // namespace nsfutil

@@ -122,7 +122,6 @@ std::int64_t HourStart(const std::tm& first, int offset, int hour, std::tm* norm
 }  // namespace
 
 int ShowBusytimeWeek(const CommandLine& line) {
-  ExpectOperands(line, 2, 1, 1);
   const std::vector<Interval> intervals = BusyIntervals(line.ini_path, line.words[2]);
   UseTimeZone(line.time_zone.value_or("UTC"));
   const std::tm first = FirstDay(line.from);

@@ -100,9 +100,7 @@ void CheckHarvestDatabase(ToolSession& session, const std::string& strName, cons
 
 }  // namespace
 
-int RunCheckCommand(const CommandLine& line) {
-  RejectOptions(line, 1, kTakesIni);
-  ExpectOperands(line, 1, 0, 0);
+int CheckDataDirectory(const CommandLine& line) {
   ToolSession session(line.ini_path);
   const fs::path& data_directory = session.Runtime().DataDirectory();
 

@@ -39,7 +39,4 @@ constexpr unsigned kTakesWeek = 8;  // --from and --tz
 // first `command_words` words) does not take.
 void RejectOptions(const CommandLine& line, std::size_t command_words, unsigned options_taken);
 
-// The usage text printed by --help.
-const char* UsageText();
-
 }  // namespace nsfutil

@@ -1,4 +1,6 @@
-// The nsfutil commands. Each takes the parsed command line (its words start
+// The nsfutil commands, one function each, run from the table in
+// tools/command_table.cc once it has checked the command's options and the
+// number of its operands. Each takes the parsed command line (its words start
 // with the command's name), writes its report to standard output and returns
 // the exit status; failures are thrown as ToolError.
 #pragma once
@@ -7,10 +9,14 @@
 
 namespace nsfutil {
 
-int RunInitCommand(const CommandLine& line);      // init DIR [--mail-server NAME]
-int RunProfileCommand(const CommandLine& line);   // profile add|remove|list|import
-int RunBusytimeCommand(const CommandLine& line);  // busytime list|show|week
+int InitDataDirectory(const CommandLine& line);   // init DIR
+int AddProfile(const CommandLine& line);          // profile add ADDRESS URL
+int RemoveProfile(const CommandLine& line);       // profile remove ADDRESS
+int ListProfiles(const CommandLine& line);        // profile list
+int ImportProfiles(const CommandLine& line);      // profile import FILE.csv
+int ListBusytime(const CommandLine& line);        // busytime list
+int ShowBusytime(const CommandLine& line);        // busytime show [ADDRESS]
 int ShowBusytimeWeek(const CommandLine& line);    // busytime week ADDRESS
-int RunCheckCommand(const CommandLine& line);     // check
+int CheckDataDirectory(const CommandLine& line);  // check
 
 }  // namespace nsfutil

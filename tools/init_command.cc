@@ -69,9 +69,7 @@ void RemoveDatabaseFiles(const fs::path& file) {
 
 }  // namespace
 
-int RunInitCommand(const CommandLine& line) {
-  RejectOptions(line, 1, kTakesMailServer);
-  ExpectOperands(line, 1, 1, 1);
+int InitDataDirectory(const CommandLine& line) {
   const std::string strServer = line.mail_server.value_or("");
   CheckMailServer(strServer);
   if (line.words[1].empty()) throw ToolError("the directory name is empty");

@@ -42,8 +42,9 @@ void RequireNewAddress(DbHandle hDb, const ProfileInput& profile) {
   }
 }
 
+}  // namespace
+
 int AddProfile(const CommandLine& line) {
-  ExpectOperands(line, 2, 2, 2);
   const ProfileInput profile{line.words[2], line.words[3], 0};
   const std::string problem = ProfileProblem(profile);
   if (!problem.empty()) throw ToolError(problem);
@@ -56,7 +57,6 @@ int AddProfile(const CommandLine& line) {
 }
 
 int RemoveProfile(const CommandLine& line) {
-  ExpectOperands(line, 2, 1, 1);
   const std::string& strUserName = line.words[2];
   ToolSession session(line.ini_path);
   ScopedDb database(kConfigDatabase);
@@ -74,7 +74,6 @@ int RemoveProfile(const CommandLine& line) {
 }
 
 int ListProfiles(const CommandLine& line) {
-  ExpectOperands(line, 2, 0, 0);
   ToolSession session(line.ini_path);
   ScopedDb database(kConfigDatabase);
   for (NoteId note_id : ReadViewDocuments(database.Handle())) {
@@ -84,6 +83,8 @@ int ListProfiles(const CommandLine& line) {
   }
   return kExitOk;
 }
+
+namespace {
 
 std::string ReadWholeFile(const std::string& strPath) {
   std::error_code error;
@@ -116,8 +117,9 @@ bool RemoveImported(DbHandle hDb, std::span<const ProfileInput> profiles) {
   return bAllRemoved;
 }
 
+}  // namespace
+
 int ImportProfiles(const CommandLine& line) {
-  ExpectOperands(line, 2, 1, 1);
   const std::string& strCsvPath = line.words[2];
   const std::vector<ProfileInput> profiles = ParseProfileCsv(ReadWholeFile(strCsvPath), strCsvPath);
 
@@ -150,19 +152,6 @@ int ImportProfiles(const CommandLine& line) {
   std::printf("imported %zu profile%s from %s\n", profiles.size(), profiles.size() == 1 ? "" : "s",
               strCsvPath.c_str());
   return kExitOk;
-}
-
-}  // namespace
-
-int RunProfileCommand(const CommandLine& line) {
-  RejectOptions(line, 2, kTakesIni);
-  if (line.words.size() < 2) throw ToolError("'profile' needs add, remove, list or import");
-  const std::string& sub = line.words[1];
-  if (sub == "add") return AddProfile(line);
-  if (sub == "remove") return RemoveProfile(line);
-  if (sub == "list") return ListProfiles(line);
-  if (sub == "import") return ImportProfiles(line);
-  throw ToolError("unknown command 'profile " + sub + "' (see nsfutil --help)");
 }
 
 }  // namespace nsfutil
