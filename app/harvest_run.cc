@@ -15,9 +15,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include "app/calendar_settings.h"
 #include "app/run_recorder.h"
 #include "app/run_settings.h"
 #include "base/ascii.h"
@@ -158,7 +160,8 @@ void Explain(UserOutcome& user, UserOutcomeKind kind, std::string line) {
 // only then replace the user's busy-time document by a new, filled one. How
 // the turn ended goes into `user`.
 ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profile,
-                              TextSource& source, Status* error, UserOutcome& user) {
+                              TextSource& source, const CalendarSettings& calendar,
+                              Status* error, UserOutcome& user) {
   user.address = profile.strUserName;
   user.url = profile.strBusyTimeURL;
   if (!profile.Usable()) {
@@ -174,7 +177,7 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
               MaskUrlPassword(strBusyTimeURL).c_str());
 
   std::vector<BusyPeriodText> periods;
-  const int read = ReadUserBusyTime(source, strBusyTimeURL, periods, &user.reason);
+  const int read = ReadUserBusyTime(source, strBusyTimeURL, periods, calendar, &user.reason);
   const FetchFacts fetched = source.LastFetch();
   user.http_status = fetched.http_status;
   user.bytes = fetched.bytes;
@@ -298,6 +301,15 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
       return -1;
     }
   }
+  // Calendars of events are read against the run's start; the sequential
+  // run of the tests reads them with the default window and zone.
+  CalendarSettings calendar;
+  calendar.run_start = static_cast<std::int64_t>(std::time(nullptr));
+  if (read_settings && !ReadCalendarSettings(&calendar)) {
+    std::fputs(kUnsuccessful, stdout);
+    NotesTerm();
+    return -1;
+  }
   const int concurrency = ahead.concurrency;
   TextSource& source = source_for(ahead, network);
 
@@ -354,7 +366,7 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
                                                 : ReadProfile(dbs.db_ftsearch, note_ids[i]);
     recorder.UserStarted();
     UserOutcome user;
-    const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, &error, user);
+    const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, calendar, &error, user);
     recorder.UserEnded(std::move(user));
     if (outcome != ProfileOutcome::kNext) recorder.PrintSummary();
     std::fflush(stdout);

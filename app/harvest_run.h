@@ -19,8 +19,9 @@ using TextSourceFactory =
 // Runs the whole harvest with the process's command line (handed to the
 // runtime unchanged) and returns the exit code: 0 when the run completed, 1
 // when the runtime did not start or the busy-time database did not close, -1
-// when the run stopped on an error, a setting of downloading ahead out of
-// range, a malformed proxy URL or an unreadable CA file included. Every run
+// when the run stopped on an error, a setting of downloading ahead or of
+// calendars (HarvestWindowDays, HarvestTimeZone) out of range, a malformed
+// proxy URL or an unreadable CA file included. Every run
 // that read the profile list ends its output with the summary line; the run
 // report and the metrics file are written where HarvestReport and
 // HarvestMetrics say (by both forms of RunHarvest). With a concurrency above 1 the profiles are read
@@ -29,6 +30,6 @@ using TextSourceFactory =
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source);
 
 // The strictly sequential run with a source the caller made: each profile is
-// read, fetched and written before the next, and HarvestConcurrency is not
-// read.
+// read, fetched and written before the next, and neither HarvestConcurrency
+// nor the calendar settings (HarvestWindowDays, HarvestTimeZone) are read.
 int RunHarvest(int argc, char** argv, TextSource& source);

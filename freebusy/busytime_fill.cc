@@ -27,7 +27,8 @@ void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
 }  // namespace
 
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
-                     std::vector<BusyPeriodText>& periods, std::string* strWhy) {
+                     std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
+                     std::string* strWhy) {
   periods.clear();
   std::string freetimedata;
   if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) {
@@ -36,7 +37,15 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
   }
 
   std::string messages;
-  const int result = ReadFreeBusyText(freetimedata, periods, messages);
+  int result = ReadFreeBusyText(freetimedata, periods, messages);
+  if (result != 1) {
+    std::string calendar_messages;
+    const int read = ReadCalendarText(freetimedata, calendar, periods, calendar_messages);
+    if (read != 0) {
+      result = read;
+      messages = std::move(calendar_messages);
+    }
+  }
   std::fputs(messages.c_str(), stdout);
   if (result == 1) return 1;
   if (strWhy != nullptr) *strWhy = ExplainingLine(messages);

@@ -7,17 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "freebusy/calendar_reader.h"
 #include "freebusy/freebusy_reader.h"
 #include "freebusy/text_source.h"
 #include "notes/notes.h"
 
-// Fetches the user's free/busy text and reads its periods. Prints the fetch's
-// and the reader's lines on standard output. Returns 1 when `periods` holds
-// the user's busy time (possibly none) and -1 when the text could not be
-// obtained or is not free/busy data; *strWhy (when given) then receives the
-// printed line that says why, without its line end.
+// Fetches the user's free/busy text and reads its periods; a text that is
+// no free/busy data but a calendar of events is read as such, with
+// `calendar`. Prints the fetch's and the reader's lines on standard output.
+// Returns 1 when `periods` holds the user's busy time (possibly none) and -1
+// when the text could not be obtained or read; *strWhy (when given) then
+// receives the printed line that says why, without its line end.
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
-                     std::vector<BusyPeriodText>& periods, std::string* strWhy = nullptr);
+                     std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
+                     std::string* strWhy = nullptr);
 
 // Prints the warning naming the user that says how many of `period_count`
 // periods PopulateBusyTime will drop, when it drops any. The run prints it

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole job on this machine: installs what is missing, builds a release
 # build, sets up a demo data directory, serves the free/busy texts of
-# demo/freebusy from a loopback HTTP server, adds a calendar profile for each
+# demo/freebusy (free/busy texts and one calendar of events) from a loopback
+# HTTP server, adds a calendar profile for each
 # demo user, runs busytime-harvest and shows what it wrote.
 #
 # The data directory (build/demo/data) is kept between runs: a second run
@@ -56,11 +57,14 @@ port=$(tr -d '[:space:]' <"$port_file")
 base=http://127.0.0.1:$port
 
 echo "== Calendar profiles (server on port $port)"
-# address and free/busy file; the last user's file does not exist (404).
+# address and free/busy file; erin publishes a calendar of recurring events
+# (open-ended rules, so its busy times always fall in the run's window); the
+# last user's file does not exist (404).
 profiles=(
   "alice.busy@demo.example busy-week.ifb"
   "bob.free@demo.example empty-calendar.ifb"
   "carol.typed@demo.example fbtype-folded.ifb"
+  "erin.calendar@demo.example team-calendar.ics"
   "dave.gone@demo.example dave-moved-away.ifb"
 )
 existing=$("${nsfutil[@]}" profile list | cut -f1)
@@ -91,5 +95,8 @@ echo "== nsfutil busytime list (NoteId, \$Name, entries of EventList and EventLi
 echo
 echo "== nsfutil busytime show alice.busy@demo.example"
 "${nsfutil[@]}" busytime show alice.busy@demo.example
+echo
+echo "== nsfutil busytime show erin.calendar@demo.example (recurring events of the next 60 days)"
+"${nsfutil[@]}" busytime show erin.calendar@demo.example
 echo
 echo "Demo completed. Data directory: $data"

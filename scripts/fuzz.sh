@@ -3,7 +3,7 @@
 # Sanitizer) in build/fuzz and runs one target, or every one in turn.
 #
 #   scripts/fuzz.sh TARGET SECONDS
-#     TARGET: freebusy_reader, fetch_url, time_text, settings, or all
+#     TARGET: freebusy_reader, calendar_reader, fetch_url, time_text, settings, or all
 #
 # Each run starts from the seeds in fuzz/corpus/TARGET, copied into a working
 # corpus under build/fuzz/corpus/TARGET that grows from run to run; the
@@ -14,11 +14,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(freebusy_reader fetch_url time_text settings)
+targets=(freebusy_reader calendar_reader fetch_url time_text settings)
 # Longest input per target: a free/busy text long enough for many lines and
 # folds, URLs and settings files of a realistic size, a time text with room
-# to be too long.
-declare -A max_len=([freebusy_reader]=16384 [fetch_url]=2048 [time_text]=64 [settings]=4096)
+# to be too long; a calendar with a few events, zones and overrides.
+declare -A max_len=([freebusy_reader]=16384 [calendar_reader]=16384 [fetch_url]=2048 [time_text]=64 [settings]=4096)
 
 usage() {
   echo "usage: scripts/fuzz.sh TARGET SECONDS   (TARGET: ${targets[*]} or all)" >&2

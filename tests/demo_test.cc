@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 namespace {
@@ -46,7 +47,8 @@ TEST(DemoTest, RunsTwiceAndShowsEveryUser) {
     ASSERT_EQ(demo.status, 0) << "run " << run << ":\n" << demo.output;
     const std::string& out = demo.output;
     for (const char* user : {"alice.busy@demo.example", "bob.free@demo.example",
-                             "carol.typed@demo.example", "dave.gone@demo.example"}) {
+                             "carol.typed@demo.example", "erin.calendar@demo.example",
+                             "dave.gone@demo.example"}) {
       EXPECT_TRUE(Contains(out, std::string("Loading Calendar Profile for ") + user))
           << user << "\n"
           << out;
@@ -61,6 +63,13 @@ TEST(DemoTest, RunsTwiceAndShowsEveryUser) {
     EXPECT_TRUE(Contains(out, "\tbob.free@demo.example\t0\t0\t")) << out;
     EXPECT_TRUE(Contains(out, "\tcarol.typed@demo.example\t6\t6\t")) << out;
     EXPECT_FALSE(Contains(out, "\tdave.gone@demo.example\t")) << out;
+    // Erin's calendar: stand-ups three times a week, planning every other
+    // week, month ends; in 61 days more than 20 periods, whatever the date.
+    std::smatch erin;
+    ASSERT_TRUE(std::regex_search(out, erin, std::regex("\terin\\.calendar@demo\\.example\t([0-9]+)\t")))
+        << out;
+    EXPECT_GT(std::stoi(erin[1]), 20) << out;
+    EXPECT_FALSE(Contains(out, "stand-up")) << "a summary reached the console\n" << out;
     EXPECT_TRUE(Contains(out, "2025-03-14T08:00:00Z  2025-03-14T16:00:00Z")) << out;
     EXPECT_TRUE(Contains(out, "lists agree entry by entry: yes")) << out;
   }

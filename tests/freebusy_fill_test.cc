@@ -257,12 +257,12 @@ TEST(ReadUserBusyTime, FailedFetchAndInvalidTextAreFailures) {
 
   std::vector<BusyPeriodText> periods;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ReadUserBusyTime(source, "http://h/ok", periods), 1);
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/ok", periods, {}), 1);
   ASSERT_EQ(periods.size(), 1u);
   EXPECT_STREQ(periods[0].start, "2007-01-02 08:00:00 GMT");
   EXPECT_STREQ(periods[0].end, "2007-01-02 09:30:00 GMT");
-  EXPECT_EQ(ReadUserBusyTime(source, "http://h/down", periods), -1);
-  EXPECT_EQ(ReadUserBusyTime(source, "http://h/html", periods), -1);
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/down", periods, {}), -1);
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/html", periods, {}), -1);
   EXPECT_TRUE(periods.empty());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Error 7 has occurred.\nERR -- Invalid iCal file format\n");

@@ -401,7 +401,7 @@ TEST_F(HostileHttpTest, BinaryGarbageNeverReachesTheConsoleRaw) {
     server_.Reply("/fb", Body(body));
     std::vector<BusyPeriodText> periods;
     testing::internal::CaptureStdout();
-    const int result = ReadUserBusyTime(client, server_.Url("/fb").c_str(), periods);
+    const int result = ReadUserBusyTime(client, server_.Url("/fb").c_str(), periods, {});
     const std::string printed = testing::internal::GetCapturedStdout();
     SCOPED_TRACE("round " + std::to_string(round) + ": " + printed);
     EXPECT_TRUE(IsPrintableLines(printed));
