@@ -5,9 +5,10 @@
 #
 #   scripts/kill-loop.sh [KILLS] [SEED]
 #
-# Prints the test's "kill-loop:" line: kills made, how often the window
-# between deleting a user's old document and saving the new one was hit,
-# and the failures found. SEED repeats an earlier sequence of kill moments.
+# Prints the test's "kill-loop:" line: kills made, users found without a
+# document after a kill (always 0: a user's old document goes only in the
+# commit that saves the new one), and the failures found. SEED repeats an
+# earlier sequence of kill moments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

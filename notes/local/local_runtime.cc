@@ -46,8 +46,26 @@ std::uint16_t CopyTerminated(std::string_view text, char* buffer, std::size_t si
 
 // --- shared state ---
 
+Status LocalRuntime::Impl::Settle() const {
+  OpenDatabase* db = databases.Find(pending_db);
+  pending_db = 0;
+  return db != nullptr ? db->CommitPending() : 0;
+}
+
+Status LocalRuntime::Impl::DatabaseForReplacement(DbHandle hDb, OpenDatabase** db) const {
+  if (!initialized) return kErrNotInitialized;
+  if (hDb != pending_db) {
+    Status status = Settle();
+    if (status != 0) return status;
+  }
+  *db = databases.Find(hDb);
+  return *db == nullptr ? kErrInvalidDbHandle : 0;
+}
+
 Status LocalRuntime::Impl::Database(DbHandle hDb, OpenDatabase** db) const {
   if (!initialized) return kErrNotInitialized;
+  Status status = Settle();
+  if (status != 0) return status;
   *db = databases.Find(hDb);
   return *db == nullptr ? kErrInvalidDbHandle : 0;
 }
@@ -58,13 +76,50 @@ Status LocalRuntime::Impl::FindNote(NoteHandle hNote, OpenNote** note) const {
   return *note == nullptr ? kErrInvalidNoteHandle : 0;
 }
 
+Status LocalRuntime::Impl::FindNoteWithItems(NoteHandle hNote, OpenNote** note) const {
+  Status status = FindNote(hNote, note);
+  if (status != 0 || (*note)->items_loaded) return status;
+  OpenDatabase* db = nullptr;
+  status = Database((*note)->db, &db);
+  if (status == 0) status = LoadItems(*db->statements, &(*note)->note);
+  if (status != 0) {
+    (*note)->note.items.clear();
+    return status;
+  }
+  (*note)->items_loaded = true;
+  return 0;
+}
+
 Status LocalRuntime::Impl::ResolvePath(const char* path, std::filesystem::path* file) const {
   if (!initialized) return kErrNotInitialized;
+  Status status = Settle();
+  if (status != 0) return status;
   if (path == nullptr) return kErrBadArgument;
   return ResolveDatabasePath(data_directory, path, file);
 }
 
+Status OpenDatabase::CommitPending() {
+  if (!pending) return 0;
+  const Status status = pending->Commit();
+  if (status != 0) views.Forget();  // the transaction rolls back as it goes
+  pending.reset();
+  replacement = 0;
+  return status;
+}
+
+void OpenDatabase::RollBackPending() {
+  if (!pending) return;
+  pending.reset();
+  replacement = 0;
+  views.Forget();
+}
+
+void LocalRuntime::Impl::AbandonReplacement(OpenDatabase& db) const {
+  if (db.replacement != 0 && notes.Find(db.replacement) != nullptr) db.RollBackPending();
+}
+
 void LocalRuntime::Impl::CloseAll() {
+  databases.ForEach([this](OpenDatabase& db) { AbandonReplacement(db); });
   collections.Clear();
   notes.Clear();
   memory.Clear();
@@ -142,10 +197,12 @@ Status LocalRuntime::DbOpen(const char* path, DbHandle* hDb) {
 
 Status LocalRuntime::DbClose(DbHandle hDb) {
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(hDb, &db);
   if (status != 0) return status;
+  impl_->AbandonReplacement(*db);
+  status = db->CommitPending();
   impl_->databases.Remove(hDb);
-  return 0;
+  return status;
 }
 
 Status LocalRuntime::MakeNetPath(const char* port, const char* server, const char* file,

@@ -38,8 +38,10 @@ Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flag
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
   auto open = std::make_unique<OpenNote>();
   open->db = hDb;
-  status = LoadNote(*db->statements, note_id, &open->note);
+  status = LoadNoteHeader(*db->statements, note_id, &open->note);
+  if (status == 0) status = LoadItems(*db->statements, &open->note, true);
   if (status != 0) return status;
+  open->items_loaded = false;
   NoteHandle handle = impl_->notes.Add(std::move(open));
   if (handle == 0) return kErrTooManyHandles;
   *hNote = handle;
@@ -48,11 +50,25 @@ Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flag
 
 Status LocalRuntime::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/) {
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(hDb, &db);
   if (status != 0) return status;
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
+  // The delete waits in an open transaction for the save that completes the
+  // replacement (local_runtime_impl.h).
+  const bool began = db->pending == nullptr;
+  if (began) {
+    auto transaction = std::make_unique<WriteTransaction>(db->connection.get());
+    status = transaction->Begin();
+    if (status != 0) return status;
+    db->pending = std::move(transaction);
+  }
   status = DeleteNote(*db->statements, note_id);
-  if (status == 0) db->views.NoteDeleted(note_id);
+  if (status == 0) {
+    db->views.NoteDeleted(note_id);
+    impl_->pending_db = hDb;
+  } else if (began) {
+    db->pending.reset();  // nothing was deleted: the lock goes at once
+  }
   return status;
 }
 
@@ -60,24 +76,35 @@ Status LocalRuntime::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
   if (hNote == nullptr) return kErrBadArgument;
   *hNote = 0;
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(hDb, &db);
   if (status != 0) return status;
   auto open = std::make_unique<OpenNote>();
   open->db = hDb;
   NoteHandle handle = impl_->notes.Add(std::move(open));
-  if (handle == 0) return kErrTooManyHandles;
+  if (handle == 0) {
+    db->RollBackPending();  // the replacement cannot even begin
+    return kErrTooManyHandles;
+  }
+  if (db->pending && db->replacement == 0) db->replacement = handle;
   *hNote = handle;
   return 0;
 }
 
 Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNoteWithItems(hNote, &open);
   if (status != 0) return status;
   OpenDatabase* db = nullptr;
-  status = impl_->Database(open->db, &db);
+  status = impl_->DatabaseForReplacement(open->db, &db);
   if (status != 0) return status;
+  // With deletes pending, the save joins their transaction and commits it;
+  // when the replacement's save fails, the deletes go back with it.
   status = SaveNote(*db->statements, &open->note);
+  if (status != 0) {
+    if (db->replacement == hNote) db->RollBackPending();
+    return status;
+  }
+  status = db->CommitPending();
   if (status == 0) db->views.NoteSaved(open->note);
   return status;
 }
@@ -86,6 +113,8 @@ Status LocalRuntime::NoteClose(NoteHandle hNote) {
   OpenNote* open = nullptr;
   Status status = impl_->FindNote(hNote, &open);
   if (status != 0) return status;
+  OpenDatabase* db = impl_->databases.Find(open->db);
+  if (db != nullptr && db->replacement == hNote) db->RollBackPending();  // closed unsaved
   impl_->notes.Remove(hNote);
   return 0;
 }
@@ -98,18 +127,19 @@ std::uint16_t LocalRuntime::ItemGetText(NoteHandle hNote, const char* item_name,
   if (item_name == nullptr || impl_->FindNote(hNote, &open) != 0) return 0;
   const ItemInfo* item = FindTextItem(open->note, item_name);
   if (item == nullptr) return 0;
+  const std::vector<std::uint8_t>* value = &item->value;
   // The whole value, zero bytes included: a caller that compares the length
   // with strlen sees a text that holds one, rather than a shorter text that
   // looks clean.
-  const std::size_t length = std::min<std::size_t>(item->value.size(), buffer_size - 1u);
-  if (length > 0) std::memcpy(buffer, item->value.data(), length);
+  const std::size_t length = std::min<std::size_t>(value->size(), buffer_size - 1u);
+  if (length > 0) std::memcpy(buffer, value->data(), length);
   buffer[length] = '\0';
   return static_cast<std::uint16_t>(length);
 }
 
 Status LocalRuntime::ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNoteWithItems(hNote, &open);
   if (status != 0) return status;
   if (item_name == nullptr || time == nullptr) return kErrBadArgument;
   status = CheckItemName(item_name, std::strlen(item_name));
@@ -126,7 +156,7 @@ Status LocalRuntime::ItemSetTime(NoteHandle hNote, const char* item_name, const 
 Status LocalRuntime::ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
                                  std::uint16_t length, bool summary) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNoteWithItems(hNote, &open);
   if (status != 0) return status;
   if (item_name == nullptr || (text == nullptr && length > 0)) return kErrBadArgument;
   status = CheckItemName(item_name, std::strlen(item_name));
@@ -139,7 +169,7 @@ Status LocalRuntime::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, cons
                                 std::uint16_t name_length, std::uint16_t type_code,
                                 const void* value, std::uint32_t value_length) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNoteWithItems(hNote, &open);
   if (status != 0) return status;
   status = CheckItemName(item_name, name_length);
   if (status != 0) return status;
@@ -166,7 +196,7 @@ Status LocalRuntime::ListDocuments(DbHandle hDb, std::vector<NoteId>* note_ids) 
 Status LocalRuntime::ReadItems(NoteHandle hNote, std::vector<ItemInfo>* items) {
   if (items == nullptr) return kErrBadArgument;
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNoteWithItems(hNote, &open);
   if (status != 0) return status;
   *items = open->note.items;
   return 0;

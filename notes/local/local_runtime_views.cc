@@ -19,22 +19,6 @@ constexpr std::uint16_t kDirectionForward = 1;
 constexpr std::uint32_t kReadNoteIds = 1;
 constexpr std::uint16_t kFindCaseInsensitive = 2;
 
-// The NoteId of the view titled `name` (case-insensitive), or 0.
-Status FindViewId(PreparedStatements& db, std::string_view name, NoteId* view_id) {
-  const std::string title_item(kViewTitleItem);
-  std::vector<NoteTexts> views;
-  Status status = ReadNoteTexts(db, kNoteClassView, std::span(&title_item, 1), &views);
-  if (status != 0) return status;
-  *view_id = 0;
-  for (const NoteTexts& view : views) {
-    if (view.texts[0] && EqualsIgnoreCase(*view.texts[0], name)) {
-      *view_id = view.id;
-      break;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 Status LocalRuntime::Impl::ReadView(const Collection& collection,
@@ -54,7 +38,7 @@ Status LocalRuntime::FindDesignNote(DbHandle hDb, const char* name, std::uint16_
   Status status = impl_->Database(hDb, &db);
   if (status != 0) return status;
   if (name == nullptr || note_class != kNoteClassView) return kErrBadArgument;
-  status = FindViewId(*db->statements, name, view_id);
+  status = db->views.ViewId(*db->statements, name, view_id);
   if (status != 0) return status;
   return *view_id == 0 ? kErrViewNotFound : 0;
 }
@@ -72,15 +56,12 @@ Status LocalRuntime::OpenCollection(DbHandle view_db, DbHandle data_db, NoteId v
   if (status == 0) status = impl_->Database(data_db, &documents_db);
   if (status != 0) return status;
 
-  Note view_note;
-  status = LoadNote(*design_db->statements, view_id, &view_note);
-  if (status == kErrNoteNotFound || (status == 0 && view_note.note_class != kNoteClassView)) {
-    return kErrViewNotFound;
-  }
+  const ViewDesign* design = nullptr;
+  status = design_db->views.Design(*design_db->statements, view_id, &design);
   if (status != 0) return status;
   auto collection = std::make_unique<Collection>();
   collection->data_db = data_db;
-  collection->design = ViewDesignFromNote(view_note);
+  collection->design = *design;
   CollectionHandle handle = impl_->collections.Add(std::move(collection));
   if (handle == 0) return kErrTooManyHandles;
   *hCollection = handle;
@@ -163,11 +144,14 @@ Status LocalRuntime::CreateView(DbHandle hDb, const ViewDesign& design) {
   if (status != 0) return status;
   if (design.name.empty()) return kErrBadArgument;
   NoteId existing = 0;
-  status = FindViewId(*db->statements, design.name, &existing);
+  status = db->views.ViewId(*db->statements, design.name, &existing);
   if (status != 0) return status;
   if (existing != 0) return kErrViewExists;
   Note note = MakeViewNote(design);
-  return SaveNote(*db->statements, &note);
+  status = SaveNote(*db->statements, &note);
+  if (status != 0) return status;
+  db->views.NoteSaved(note);
+  return 0;
 }
 
 // --- memory blocks ---

@@ -50,17 +50,37 @@ Status WriteItems(PreparedStatements& db, NoteId id, const std::vector<ItemInfo>
 }  // namespace
 
 Status LoadNote(PreparedStatements& db, NoteId id, Note* note) {
+  Note loaded;
+  Status status = LoadNoteHeader(db, id, &loaded);
+  if (status == 0) status = LoadItems(db, &loaded);
+  if (status == 0) *note = std::move(loaded);
+  return status;
+}
+
+Status LoadNoteHeader(PreparedStatements& db, NoteId id, Note* note) {
   auto header = db.Get("SELECT note_class FROM notes WHERE note_id = ?1");
   int result = header->Bind(1, id).Step();
   if (result == SQLITE_DONE) return kErrNoteNotFound;
   if (result != SQLITE_ROW) return StatusFromSqlite(result);
-  Note loaded;
-  loaded.id = id;
-  loaded.note_class = static_cast<std::uint16_t>(header->Int(0));
+  note->id = id;
+  note->note_class = static_cast<std::uint16_t>(header->Int(0));
+  note->items.clear();
+  return 0;
+}
 
-  auto items = db.Get(
-      "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 ORDER BY seq");
-  items->Bind(1, id);
+Status LoadItems(PreparedStatements& db, Note* note, bool text_values_only) {
+  Note& loaded = *note;
+  loaded.items.clear();
+  // The other values are not even read from the file: a document's entry
+  // lists lie on pages of their own.
+  auto items = db.Get(text_values_only
+                          ? "SELECT name, type_code, flags, CASE WHEN type_code = ?2 THEN value "
+                            "ELSE x'' END FROM items WHERE note_id = ?1 ORDER BY seq"
+                          : "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 "
+                            "ORDER BY seq");
+  items->Bind(1, loaded.id);
+  if (text_values_only) items->Bind(2, kTypeText);
+  int result;
   while ((result = items->Step()) == SQLITE_ROW) {
     ItemInfo item;
     auto name = items->Blob(0);
@@ -71,9 +91,7 @@ Status LoadNote(PreparedStatements& db, NoteId id, Note* note) {
     item.value.assign(value.begin(), value.end());
     loaded.items.push_back(std::move(item));
   }
-  if (result != SQLITE_DONE) return StatusFromSqlite(result);
-  *note = std::move(loaded);
-  return 0;
+  return result == SQLITE_DONE ? 0 : StatusFromSqlite(result);
 }
 
 Status SaveNote(PreparedStatements& db, Note* note) {

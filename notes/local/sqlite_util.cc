@@ -135,16 +135,24 @@ Status Execute(sqlite3* db, const char* sql) {
 }
 
 WriteTransaction::~WriteTransaction() {
-  if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!open_) return;
+  sqlite3_exec(db_, joined_ ? "ROLLBACK TO inner; RELEASE inner" : "ROLLBACK", nullptr, nullptr,
+               nullptr);
 }
 
 Status WriteTransaction::Begin() {
-  Status status = Execute(db_, "BEGIN IMMEDIATE");
+  joined_ = sqlite3_get_autocommit(db_) == 0;
+  Status status = Execute(db_, joined_ ? "SAVEPOINT inner" : "BEGIN IMMEDIATE");
   open_ = status == 0;
   return status;
 }
 
 Status WriteTransaction::Commit() {
+  if (joined_) {
+    Status status = Execute(db_, "RELEASE inner");
+    open_ = status != 0;
+    return status;
+  }
   Status status = Execute(db_, "COMMIT");
   // A failed COMMIT may leave the transaction open; the destructor rolls it back.
   open_ = status != 0 && sqlite3_get_autocommit(db_) == 0;

@@ -106,7 +106,10 @@ Status Execute(sqlite3* db, const char* sql);
 
 // A write transaction that rolls back unless committed. BEGIN IMMEDIATE takes
 // the write lock at once, so waiting for another process happens here, bounded
-// by the busy timeout, and never halfway through the changes.
+// by the busy timeout, and never halfway through the changes. Begun while the
+// connection already has a transaction open, it is a savepoint in that one:
+// its changes are undone unless committed, and once committed they are made
+// durable, or undone, with the outer transaction.
 class WriteTransaction {
  public:
   explicit WriteTransaction(sqlite3* db) : db_(db) {}
@@ -120,6 +123,7 @@ class WriteTransaction {
  private:
   sqlite3* db_;
   bool open_ = false;
+  bool joined_ = false;
 };
 
 }  // namespace notes::local

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "notes/local/note_store.h"
+#include "base/ascii.h"
+#include "notes/status_codes.h"
+
 namespace notes::local {
 namespace {
 
@@ -12,8 +16,7 @@ bool SameSelection(const ViewDesign& a, const ViewDesign& b) {
 
 }  // namespace
 
-Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
-                          const std::vector<ViewEntry>** entries) {
+Status ViewCache::Refresh(PreparedStatements& db) {
   std::int64_t version = 0;
   {
     auto pragma = db.Get("PRAGMA data_version");
@@ -22,9 +25,52 @@ Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
     version = pragma->Int(0);
   }
   if (version != data_version_) {
-    views_.clear();
+    Forget();
     data_version_ = version;
   }
+  return 0;
+}
+
+Status ViewCache::ViewId(PreparedStatements& db, std::string_view title, NoteId* id) {
+  Status status = Refresh(db);
+  if (status != 0) return status;
+  if (!titles_) {
+    const std::string title_item(kViewTitleItem);
+    std::vector<NoteTexts> titles;
+    status = ReadNoteTexts(db, kNoteClassView, std::span(&title_item, 1), &titles);
+    if (status != 0) return status;
+    titles_ = std::move(titles);
+  }
+  *id = 0;
+  for (const NoteTexts& view : *titles_) {
+    if (view.texts[0] && EqualsIgnoreCase(*view.texts[0], title)) {
+      *id = view.id;
+      break;
+    }
+  }
+  return 0;
+}
+
+Status ViewCache::Design(PreparedStatements& db, NoteId id, const ViewDesign** design) {
+  Status status = Refresh(db);
+  if (status != 0) return status;
+  auto found = designs_.find(id);
+  if (found == designs_.end()) {
+    Note view_note;
+    status = LoadNote(db, id, &view_note);
+    if (status == kErrNoteNotFound || (status == 0 && view_note.note_class != kNoteClassView))
+      return kErrViewNotFound;
+    if (status != 0) return status;
+    found = designs_.emplace(id, ViewDesignFromNote(view_note)).first;
+  }
+  *design = &found->second;
+  return 0;
+}
+
+Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
+                          const std::vector<ViewEntry>** entries) {
+  Status status = Refresh(db);
+  if (status != 0) return status;
 
   auto found = std::find_if(views_.begin(), views_.end(), [&design](const auto& view) {
     return SameSelection(view->design, design);
@@ -35,7 +81,7 @@ Status ViewCache::Entries(PreparedStatements& db, const ViewDesign& design,
     view->key_items = ViewKeyItems(design);
     view->categorized = !design.category_item.empty();
     std::vector<NoteTexts> documents;
-    Status status = ReadNoteTexts(db, kNoteClassDocument, view->key_items, &documents);
+    status = ReadNoteTexts(db, kNoteClassDocument, view->key_items, &documents);
     if (status != 0) return status;
     view->entries = BuildViewEntries(design, documents);
     if (!view->categorized) {
@@ -88,6 +134,10 @@ void ViewCache::Insert(CachedView& view, ViewEntry entry) {
 }
 
 void ViewCache::NoteSaved(const Note& note) {
+  if (note.note_class == kNoteClassView) {
+    titles_.reset();
+    designs_.erase(note.id);
+  }
   if (note.note_class != kNoteClassDocument) return;
   // Views with categories are read again; the others take the note in place.
   std::erase_if(views_, [](const auto& view) { return view->categorized; });
@@ -98,7 +148,18 @@ void ViewCache::NoteSaved(const Note& note) {
   }
 }
 
+void ViewCache::Forget() {
+  views_.clear();
+  titles_.reset();
+  designs_.clear();
+  data_version_ = -1;
+}
+
 void ViewCache::NoteDeleted(NoteId id) {
+  if (designs_.erase(id) > 0 ||
+      (titles_ && std::any_of(titles_->begin(), titles_->end(),
+                              [id](const NoteTexts& view) { return view.id == id; })))
+    titles_.reset();
   std::erase_if(views_, [](const auto& view) { return view->categorized; });
   for (auto& view : views_) Remove(*view, id);
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "notes/local/note.h"
+#include "notes/local/note_store.h"
 #include "notes/local/sqlite_util.h"
 #include "notes/local/view.h"
 
@@ -26,6 +27,15 @@ namespace notes::local {
 
 class ViewCache {
  public:
+  // The NoteId of the view titled `title` (case-insensitive), 0 when there
+  // is none. The titles are read once and kept like the entries.
+  Status ViewId(PreparedStatements& db, std::string_view title, NoteId* id);
+
+  // The design of the view note `id`, read once and kept like the entries;
+  // kErrViewNotFound when there is no such view. The pointer stays valid
+  // until the next call on this cache.
+  Status Design(PreparedStatements& db, NoteId id, const ViewDesign** design);
+
   // The entries of the view `design` shows over the documents of `db`. The
   // reference stays valid until the next call on this cache.
   Status Entries(PreparedStatements& db, const ViewDesign& design,
@@ -34,6 +44,9 @@ class ViewCache {
   // After this connection committed `note` / deleted the note `id`.
   void NoteSaved(const Note& note);
   void NoteDeleted(NoteId id);
+  // After this connection rolled back changes it had applied here: every
+  // view is read again at the next use.
+  void Forget();
 
  private:
   struct CachedView {
@@ -50,11 +63,16 @@ class ViewCache {
     std::optional<std::size_t> hole;
   };
 
+  // Drops everything when another connection has committed since the last
+  // read.
+  Status Refresh(PreparedStatements& db);
   static void Remove(CachedView& view, NoteId id);
   static void Insert(CachedView& view, ViewEntry entry);
   static void CloseHole(CachedView& view);
 
   std::vector<std::unique_ptr<CachedView>> views_;
+  std::optional<std::vector<NoteTexts>> titles_;  // every view note's title
+  std::unordered_map<NoteId, ViewDesign> designs_;
   std::int64_t data_version_ = -1;
 };
 
