@@ -26,7 +26,9 @@ int NotesSeenFromOutside(const std::filesystem::path& file) {
   return count;
 }
 
-enum class Ending { kSaved, kClosedUnsaved, kRuntimeEnded, kDatabaseClosedAfterDelete };
+enum class Ending {
+  kSaved, kClosedUnsaved, kRuntimeEnded, kRuntimeEndedAfterDelete, kDatabaseClosedAfterDelete
+};
 
 class ReplacementTest : public LocalRuntimeTest, public ::testing::WithParamInterface<Ending> {};
 
@@ -39,7 +41,9 @@ TEST_P(ReplacementTest, TheDeleteIsDurableOnlyWithTheSave) {
   ASSERT_EQ(NoteDelete(hDb, old_id, 0), 0);
   EXPECT_EQ(NotesSeenFromOutside(file), 1);  // not committed yet
   NoteHandle hNew = 0;
-  if (GetParam() != Ending::kDatabaseClosedAfterDelete) {
+  const bool creates = GetParam() != Ending::kDatabaseClosedAfterDelete &&
+                       GetParam() != Ending::kRuntimeEndedAfterDelete;
+  if (creates) {
     ASSERT_EQ(NoteCreate(hDb, &hNew), 0);
     ASSERT_EQ(ItemSetText(hNew, "$Name", "ann", 3, true), 0);
   }
@@ -54,6 +58,7 @@ TEST_P(ReplacementTest, TheDeleteIsDurableOnlyWithTheSave) {
       replaced = false;
       break;
     case Ending::kRuntimeEnded:
+    case Ending::kRuntimeEndedAfterDelete:
       NotesTerm();
       replaced = false;
       break;
@@ -78,7 +83,7 @@ TEST_P(ReplacementTest, TheDeleteIsDurableOnlyWithTheSave) {
 
 INSTANTIATE_TEST_SUITE_P(Endings, ReplacementTest,
                          ::testing::Values(Ending::kSaved, Ending::kClosedUnsaved,
-                                           Ending::kRuntimeEnded,
+                                           Ending::kRuntimeEnded, Ending::kRuntimeEndedAfterDelete,
                                            Ending::kDatabaseClosedAfterDelete));
 
 // A delete not followed by its replacement must not keep the write lock: the

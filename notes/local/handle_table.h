@@ -39,10 +39,6 @@ class HandleTable {
   bool Remove(Handle handle) { return objects_.erase(handle) > 0; }
 
   void Clear() { objects_.clear(); }
-  template <typename Visit>
-  void ForEach(Visit visit) const {
-    for (const auto& [handle, object] : objects_) visit(*object);
-  }
   std::size_t size() const { return objects_.size(); }
 
  private:

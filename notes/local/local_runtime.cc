@@ -119,7 +119,6 @@ void LocalRuntime::Impl::AbandonReplacement(OpenDatabase& db) const {
 }
 
 void LocalRuntime::Impl::CloseAll() {
-  databases.ForEach([this](OpenDatabase& db) { AbandonReplacement(db); });
   collections.Clear();
   notes.Clear();
   memory.Clear();

@@ -35,7 +35,9 @@ constexpr std::uint32_t kMaxLockTimeoutMs = 3600000;
 // tool's delete is durable once it closed the database), unless a note
 // created after the delete is still unsaved: that replacement was abandoned,
 // and the delete is rolled back with it, as it is when that note is closed
-// unsaved or its save fails.
+// unsaved or its save fails. Ending the runtime without closing the database
+// (a run that stops on an error) rolls a pending delete back, as a process
+// that dies does.
 struct OpenDatabase {
   Connection connection;
   std::filesystem::path file;
@@ -53,7 +55,7 @@ struct OpenDatabase {
   // commits that synchronous=NORMAL left to the operating system. It is
   // passive: a reader in another process never makes closing wait.
   ~OpenDatabase() {
-    CommitPending();
+    RollBackPending();
     if (connection) {
       sqlite3_wal_checkpoint_v2(connection.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
                                 nullptr);
