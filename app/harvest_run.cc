@@ -177,11 +177,13 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
               MaskUrlPassword(strBusyTimeURL).c_str());
 
   std::vector<BusyPeriodText> periods;
-  const int read = ReadUserBusyTime(source, strBusyTimeURL, periods, calendar, &user.reason);
+  std::size_t total_periods = 0;  // only a document's worth is kept
+  const int read =
+      ReadUserBusyTime(source, strBusyTimeURL, periods, calendar, &user.reason, &total_periods);
   const FetchFacts fetched = source.LastFetch();
   user.http_status = fetched.http_status;
   user.bytes = fetched.bytes;
-  user.periods = periods.size();
+  user.periods = total_periods;
   if (read != 1) {
     std::fputs("ERR -- Failed to read user's calendar info. User is skipped.\n\n", stdout);
     if (user.reason.empty()) user.reason = "ERR -- Failed to read user's calendar info.";
@@ -205,7 +207,7 @@ ProfileOutcome HarvestProfile(const RunDatabases& dbs, const ProfileRead& profil
     return ProfileOutcome::kNext;
   }
 
-  WarnAboutDroppedPeriods(strUserName, periods.size());
+  WarnAboutDroppedPeriods(strUserName, total_periods);
   std::printf("Populating %s's busy time data\n\n", strUserName);
   if (PopulateBusyTime(note_handle, strUserName, periods, error) != 1) {
     // The store failed to write: the half-filled note is dropped unsaved and

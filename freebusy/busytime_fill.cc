@@ -28,7 +28,7 @@ void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
 
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
                      std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
-                     std::string* strWhy) {
+                     std::string* strWhy, std::size_t* total) {
   periods.clear();
   std::string freetimedata;
   if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) {
@@ -37,7 +37,9 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
   }
 
   std::string messages;
-  int result = ReadFreeBusyText(freetimedata, periods, messages);
+  std::size_t beyond = 0;
+  int result = ReadFreeBusyText(freetimedata, periods, messages,
+                                total != nullptr ? kMaxListEntries : SIZE_MAX, &beyond);
   if (result != 1) {
     std::string calendar_messages;
     const int read = ReadCalendarText(freetimedata, calendar, periods, calendar_messages);
@@ -46,6 +48,7 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
       messages = std::move(calendar_messages);
     }
   }
+  if (total != nullptr) *total = periods.size() + beyond;
   std::fputs(messages.c_str(), stdout);
   if (result == 1) return 1;
   if (strWhy != nullptr) *strWhy = ExplainingLine(messages);

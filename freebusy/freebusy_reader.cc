@@ -3,7 +3,9 @@
 // costs only itself: it is reported and the rest of the text is still read.
 #include "freebusy/freebusy_reader.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "base/ascii.h"
 #include "freebusy/calendar_complete.h"
@@ -77,9 +79,19 @@ bool IsFreeTime(std::string_view params) {
   return bFree;
 }
 
-void ReadPeriod(std::string_view text, std::vector<BusyPeriodText>& periods, WarningLog& warnings) {
+// The periods read: the first `keep` as time texts, the others only counted.
+struct PeriodList {
+  std::vector<BusyPeriodText>& kept;
+  std::size_t keep;
+  std::size_t beyond = 0;
+};
+
+// Past the periods kept, a period is only checked, for its warning, and
+// counted: a big text costs no time texts nobody stores.
+void ReadPeriod(std::string_view text, PeriodList& periods, WarningLog& warnings) {
   BusyPeriodText period;
-  switch (ParsePeriod(text, period.start, period.end)) {
+  const bool bKeep = periods.kept.size() < periods.keep;
+  switch (bKeep ? ParsePeriod(text, period.start, period.end) : CheckPeriod(text)) {
     case PeriodRead::kMalformed:
       warnings.Add("Skipped malformed busy period ", text, "");
       return;
@@ -89,13 +101,15 @@ void ReadPeriod(std::string_view text, std::vector<BusyPeriodText>& periods, War
     case PeriodRead::kUtc:
       break;
   }
-  periods.push_back(period);
+  if (bKeep)
+    periods.kept.push_back(period);
+  else
+    ++periods.beyond;
 }
 
 // Every period of a FREEBUSY value, in order. An empty piece (an empty value,
 // or a doubled or trailing comma) is a malformed period like any other.
-void ReadPeriods(std::string_view value, std::vector<BusyPeriodText>& periods,
-                 WarningLog& warnings) {
+void ReadPeriods(std::string_view value, PeriodList& periods, WarningLog& warnings) {
   for (;;) {
     std::size_t comma = value.find(',');
     ReadPeriod(value.substr(0, comma), periods, warnings);
@@ -107,12 +121,13 @@ void ReadPeriods(std::string_view value, std::vector<BusyPeriodText>& periods,
 }  // namespace
 
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
-                     std::string& messages) {
+                     std::string& messages, std::size_t keep, std::size_t* beyond) {
   if (!IsCalendarComplete(text)) {
     messages += kCutShortMessage;
     return -1;
   }
   WarningLog warnings(messages);
+  PeriodList list{periods, periods.size() + std::min(keep, SIZE_MAX - periods.size())};
   bool bFreeBusyData = false;
   ContentLineReader reader(text);
   std::string_view line;
@@ -127,7 +142,7 @@ int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods
         continue;
       }
       bFreeBusyData = true;
-      if (!IsFreeTime(parts.params)) ReadPeriods(parts.value, periods, warnings);
+      if (!IsFreeTime(parts.params)) ReadPeriods(parts.value, list, warnings);
     } else if (!bFreeBusyData && EqualsIgnoreCase(name, "BEGIN")) {
       if (SplitContentLine(line, parts) && EqualsIgnoreCase(parts.value, "VFREEBUSY")) {
         bFreeBusyData = true;
@@ -135,6 +150,7 @@ int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods
     }
   }
   warnings.Finish();
+  if (beyond != nullptr) *beyond = list.beyond;
   if (!bFreeBusyData) {
     messages += "ERR -- Invalid iCal file format\n";
     return -1;

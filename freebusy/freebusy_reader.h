@@ -3,6 +3,8 @@
 // "YYYY-MM-DD HH:MM:SS GMT", in the order of the text.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +24,9 @@ struct BusyPeriodText {
 // ERR line for a text that was cut short or is not free/busy data ("ERR --
 // Invalid iCal file format\n"). A leading UTF-8 byte-order mark is skipped.
 // Runs in time linear in the text.
+//
+// With `keep`, at most that many periods are appended; the ones after them
+// are checked and warned about all the same, and counted in `*beyond`.
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
-                     std::string& messages);
+                     std::string& messages, std::size_t keep = SIZE_MAX,
+                     std::size_t* beyond = nullptr);

@@ -188,11 +188,11 @@ void FormatTimeText(const CivilTime& time, char (&out)[24]) {
   out[23] = '\0';
 }
 
-PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]) {
+namespace {
+
+PeriodRead ReadPeriodTimes(std::string_view text, CivilTime& tStart, CivilTime& tEnd) {
   std::size_t slash = text.find('/');
   if (slash == std::string_view::npos) return PeriodRead::kMalformed;
-  CivilTime tStart;
-  CivilTime tEnd;
   bool bStartUtc = false;
   bool bEndUtc = true;
   if (!ParseDateTime(text.substr(0, slash), tStart, bStartUtc)) return PeriodRead::kMalformed;
@@ -207,7 +207,23 @@ PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]
   // A period that ends before it starts, or when it starts, holds no busy
   // time; stored, it would give the document an entry no scheduler can use.
   if (!Earlier(tStart, tEnd)) return PeriodRead::kMalformed;
+  return (bStartUtc && bEndUtc) ? PeriodRead::kUtc : PeriodRead::kNotUtc;
+}
+
+}  // namespace
+
+PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]) {
+  CivilTime tStart;
+  CivilTime tEnd;
+  const PeriodRead read = ReadPeriodTimes(text, tStart, tEnd);
+  if (read == PeriodRead::kMalformed) return read;
   FormatTimeText(tStart, start);
   FormatTimeText(tEnd, end);
-  return (bStartUtc && bEndUtc) ? PeriodRead::kUtc : PeriodRead::kNotUtc;
+  return read;
+}
+
+PeriodRead CheckPeriod(std::string_view text) {
+  CivilTime tStart;
+  CivilTime tEnd;
+  return ReadPeriodTimes(text, tStart, tEnd);
 }

@@ -43,3 +43,6 @@ void FormatTimeText(const CivilTime& time, char (&out)[24]);
 // Reads one period "start/end" or "start/duration" into its two time texts.
 // Times without the UTC marker are taken as UTC.
 PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]);
+
+// What ParsePeriod would say of `text`, without writing the time texts.
+PeriodRead CheckPeriod(std::string_view text);

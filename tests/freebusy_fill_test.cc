@@ -268,6 +268,36 @@ TEST(ReadUserBusyTime, FailedFetchAndInvalidTextAreFailures) {
             "Error 7 has occurred.\nERR -- Invalid iCal file format\n");
 }
 
+// Read as the run reads it, a big text keeps a document's worth of periods
+// and counts the rest, which are still checked: a malformed one past the
+// first 255 is warned about and not counted, just as when all are kept.
+TEST(ReadUserBusyTime, KeepsADocumentsWorthAndCountsTheRest) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 300; ++i) {
+    char period[40];
+    std::snprintf(period, sizeof period, "200701%02dT%02d0000Z/PT30M", 1 + i / 20, i % 20);
+    texts.push_back(period);
+  }
+  texts.push_back("20070199T000000Z/PT1H");
+  test_support::TableTextSource source;
+  source.table["http://h/big"] = {1, test_support::FreeBusyText(texts), ""};
+
+  std::vector<BusyPeriodText> all;
+  std::vector<BusyPeriodText> kept;
+  std::size_t total = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/big", all, {}), 1);
+  const std::string all_lines = testing::internal::GetCapturedStdout();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/big", kept, {}, nullptr, &total), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), all_lines);
+  EXPECT_NE(all_lines.find("Skipped malformed busy period"), std::string::npos);
+  ASSERT_EQ(all.size(), 300u);
+  EXPECT_EQ(total, 300u);
+  ASSERT_EQ(kept.size(), 255u);
+  EXPECT_STREQ(kept[254].end, all[254].end);
+}
+
 // A write the store refuses ends the fill at once with its status, so that
 // the run never saves a document that lacks the user's address or lists.
 TEST_F(FillTest, AFailedWriteStopsTheFillWithItsStatus) {
