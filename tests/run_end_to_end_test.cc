@@ -222,9 +222,9 @@ TEST_F(EndToEndTest, FailedSaveEndsTheRunAndLaterUsersAreNotProcessed) {
 
   std::map<std::string, std::vector<NoteId>> documents = BusytimeDocuments();
   EXPECT_EQ(documents["alice@x.com"].size(), 1u);
-  // Stopped between bob's deletes and his save: the old ones and the unsaved
-  // note are gone.
-  EXPECT_EQ(documents.count("bob@x.com"), 0u);
+  // Stopped between bob's deletes and his save: the deletes are rolled back
+  // with the save, so bob keeps the documents he had.
+  EXPECT_EQ(documents["bob@x.com"], bob_old_);
   EXPECT_EQ(documents.count("carol@x.com"), 0u);
 }
 

@@ -38,8 +38,7 @@ Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flag
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
   auto open = std::make_unique<OpenNote>();
   open->db = hDb;
-  status = LoadNoteHeader(*db->statements, note_id, &open->note);
-  if (status == 0) status = LoadItems(*db->statements, &open->note, true);
+  status = LoadNote(*db->statements, note_id, &open->note, true);
   if (status != 0) return status;
   open->items_loaded = false;
   NoteHandle handle = impl_->notes.Add(std::move(open));

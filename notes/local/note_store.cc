@@ -49,48 +49,53 @@ Status WriteItems(PreparedStatements& db, NoteId id, const std::vector<ItemInfo>
 
 }  // namespace
 
-Status LoadNote(PreparedStatements& db, NoteId id, Note* note) {
-  Note loaded;
-  Status status = LoadNoteHeader(db, id, &loaded);
-  if (status == 0) status = LoadItems(db, &loaded);
-  if (status == 0) *note = std::move(loaded);
-  return status;
+namespace {
+
+// The item of the current row of a query whose columns `first` on are the
+// item's name, type, flags and value.
+ItemInfo ItemOfRow(const Statement& row, int first) {
+  ItemInfo item;
+  auto name = row.Blob(first);
+  item.name.assign(reinterpret_cast<const char*>(name.data()), name.size());
+  item.type_code = static_cast<std::uint16_t>(row.Int(first + 1));
+  item.flags = static_cast<std::uint16_t>(row.Int(first + 2));
+  auto value = row.Blob(first + 3);
+  item.value.assign(value.begin(), value.end());
+  return item;
 }
 
-Status LoadNoteHeader(PreparedStatements& db, NoteId id, Note* note) {
-  auto header = db.Get("SELECT note_class FROM notes WHERE note_id = ?1");
-  int result = header->Bind(1, id).Step();
+}  // namespace
+
+Status LoadNote(PreparedStatements& db, NoteId id, Note* note, bool text_values_only) {
+  // One statement, so the class and the items come from one snapshot even
+  // while another process replaces the note. Values left out are not even
+  // read from the file: a document's entry lists lie on pages of their own.
+  auto query = db.Get(
+      "SELECT n.note_class, i.name, i.type_code, i.flags, "
+      "CASE WHEN ?2 OR i.type_code = ?3 THEN i.value ELSE x'' END "
+      "FROM notes n LEFT JOIN items i ON i.note_id = n.note_id WHERE n.note_id = ?1 "
+      "ORDER BY i.seq");
+  query->Bind(1, id).Bind(2, text_values_only ? 0 : 1).Bind(3, kTypeText);
+  Note loaded;
+  loaded.id = id;
+  int result = query->Step();
   if (result == SQLITE_DONE) return kErrNoteNotFound;
-  if (result != SQLITE_ROW) return StatusFromSqlite(result);
-  note->id = id;
-  note->note_class = static_cast<std::uint16_t>(header->Int(0));
-  note->items.clear();
+  for (; result == SQLITE_ROW; result = query->Step()) {
+    loaded.note_class = static_cast<std::uint16_t>(query->Int(0));
+    if (!query->IsNull(1)) loaded.items.push_back(ItemOfRow(*query, 1));
+  }
+  if (result != SQLITE_DONE) return StatusFromSqlite(result);
+  *note = std::move(loaded);
   return 0;
 }
 
-Status LoadItems(PreparedStatements& db, Note* note, bool text_values_only) {
-  Note& loaded = *note;
-  loaded.items.clear();
-  // The other values are not even read from the file: a document's entry
-  // lists lie on pages of their own.
-  auto items = db.Get(text_values_only
-                          ? "SELECT name, type_code, flags, CASE WHEN type_code = ?2 THEN value "
-                            "ELSE x'' END FROM items WHERE note_id = ?1 ORDER BY seq"
-                          : "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 "
-                            "ORDER BY seq");
-  items->Bind(1, loaded.id);
-  if (text_values_only) items->Bind(2, kTypeText);
+Status LoadItems(PreparedStatements& db, Note* note) {
+  note->items.clear();
+  auto items = db.Get(
+      "SELECT name, type_code, flags, value FROM items WHERE note_id = ?1 ORDER BY seq");
+  items->Bind(1, note->id);
   int result;
-  while ((result = items->Step()) == SQLITE_ROW) {
-    ItemInfo item;
-    auto name = items->Blob(0);
-    item.name.assign(reinterpret_cast<const char*>(name.data()), name.size());
-    item.type_code = static_cast<std::uint16_t>(items->Int(1));
-    item.flags = static_cast<std::uint16_t>(items->Int(2));
-    auto value = items->Blob(3);
-    item.value.assign(value.begin(), value.end());
-    loaded.items.push_back(std::move(item));
-  }
+  while ((result = items->Step()) == SQLITE_ROW) note->items.push_back(ItemOfRow(*items, 0));
   return result == SQLITE_DONE ? 0 : StatusFromSqlite(result);
 }
 

@@ -15,15 +15,12 @@
 
 namespace notes::local {
 
-// Loads the note `id` with all its items; kErrNoteNotFound when absent.
-Status LoadNote(PreparedStatements& db, NoteId id, Note* note);
-
-// Loads only the note's id and class; its items stay empty.
-Status LoadNoteHeader(PreparedStatements& db, NoteId id, Note* note);
-
-// Loads the items of `note` (its id set) in their order; with
+// Loads the note `id` with all its items; kErrNoteNotFound when absent. With
 // `text_values_only` every value but those of text items is left empty.
-Status LoadItems(PreparedStatements& db, Note* note, bool text_values_only = false);
+Status LoadNote(PreparedStatements& db, NoteId id, Note* note, bool text_values_only = false);
+
+// Loads the items of `note` (its id set) again, whole, in their order.
+Status LoadItems(PreparedStatements& db, Note* note);
 
 // Stores the note with all its items. A new note (id 0) gets the next NoteId,
 // written into note->id; kErrNoteIdsExhausted when none below 0x80000000 is
