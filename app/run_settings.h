@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "freebusy/http_client.h"
+#include "freebusy/download.h"
 
 // HarvestReport and HarvestMetrics: the files the run writes at its end;
 // empty when not set.

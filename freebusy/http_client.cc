@@ -5,7 +5,6 @@
 // messages are the download chain's (freebusy/http_transfer.h).
 #include "freebusy/http_client.h"
 
-#include <cstdio>
 #include <thread>
 
 #include "freebusy/http_transfer.h"
@@ -36,16 +35,6 @@ Download HttpClient::Get(const char* url) {
     chain.Complete(impl_->hCurl, curl_easy_perform(impl_->hCurl));
   }
   return chain.Take();
-}
-
-int Deliver(Download& download, std::string& freetimedata) {
-  std::fputs(download.messages.c_str(), stdout);
-  if (download.result != 1) return download.result;
-  if (freetimedata.empty())
-    freetimedata = std::move(download.body);
-  else
-    freetimedata += download.body;
-  return 1;
 }
 
 int HttpClient::FetchUrl(std::string& freetimedata, const char* url) {

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <string>
 
-#include "freebusy/http_client.h"
+#include "freebusy/download.h"
 #include "freebusy/http_url.h"
 
 // libcurl's process-wide set-up, run once before the first handle; false

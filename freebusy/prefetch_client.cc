@@ -25,6 +25,7 @@
 #include <chrono>
 #include <deque>
 
+#include "freebusy/http_client.h"
 #include "freebusy/http_transfer.h"
 
 namespace {

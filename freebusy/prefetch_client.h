@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "freebusy/http_client.h"
+#include "freebusy/download.h"
 #include "freebusy/text_source.h"
 
 // How many downloads the run keeps in flight: the setting HarvestConcurrency,

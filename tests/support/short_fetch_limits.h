@@ -3,7 +3,7 @@
 // holds, not how long it is.
 #pragma once
 
-#include "freebusy/http_client.h"
+#include "freebusy/download.h"
 
 namespace test_support {
 
