@@ -24,9 +24,11 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <unordered_map>
 
 #include "freebusy/http_client.h"
 #include "freebusy/http_transfer.h"
+#include "freebusy/http_url.h"
 
 namespace {
 
@@ -50,14 +52,16 @@ constexpr std::uint64_t kSlotOverhead = 1024;
 struct Slot final : BodyBudget {
   PrefetchClient::Impl* owner = nullptr;  // holds the budget
   std::string url;
+  std::string host;  // the origin whose connections it uses
   bool started = false;
+  bool waiting_for_host = false;  // started, but the host has no connection free
   std::unique_ptr<DownloadChain> chain;  // from the start of the download to its end
   Download outcome;                      // once it ended
   CURL* hCurl = nullptr;                 // while an exchange is being transferred
   bool paused = false;                   // waiting for the budget
   std::uint64_t charge = 0;              // bytes counted against the budget
 
-  bool Ended() const { return started && chain == nullptr; }
+  bool Ended() const { return started && !waiting_for_host && chain == nullptr; }
   bool Admit(std::size_t body_bytes) override;
 };
 
@@ -66,6 +70,7 @@ struct Slot final : BodyBudget {
 struct PrefetchClient::Impl {
   FetchLimits limits;
   std::size_t window = 1;
+  int host_limit = 1;
   std::uint64_t budget = 0;
   CURLM* hMulti = nullptr;
   std::deque<std::unique_ptr<Slot>> slots;
@@ -75,6 +80,11 @@ struct PrefetchClient::Impl {
   std::vector<Slot*> paused;     // in the order they paused
   std::vector<Slot*> retrying;   // waiting for a server's Retry-After
   std::vector<CURL*> idle;       // easy handles between transfers
+  // Downloads wait here, not in libcurl's own queue, for a connection to
+  // their host: libcurl counts a queued transfer's time against its
+  // time-outs, so a busy host would fail downloads that never started.
+  std::vector<Slot*> host_queue;
+  std::unordered_map<std::string, int> host_transfers;  // running, per host
   const Slot* awaited = nullptr;  // the download Get waits for: never paused
   Clock::time_point last_driven;  // the end of the last curl_multi_perform
   bool after_stretch = false;     // in the first advance after a long undriven stretch
@@ -83,6 +93,8 @@ struct PrefetchClient::Impl {
   ~Impl();
   void Recharge(Slot& slot, std::uint64_t charge);
   void Start(Slot& slot);
+  void Begin(Slot& slot);
+  void StartWaitingForHost();
   void Transfer(Slot& slot, CURL* hCurl);
   CURL* Detach(Slot& slot);
   void Release(Slot& slot);
@@ -119,9 +131,36 @@ void PrefetchClient::Impl::Recharge(Slot& slot, std::uint64_t charge) {
   slot.charge = charge;
 }
 
-// Begins `slot`'s download from scratch.
+// Begins `slot`'s download from scratch, or queues it until its host has a
+// connection free.
 void PrefetchClient::Impl::Start(Slot& slot) {
   slot.started = true;
+  if (slot.host.empty()) {
+    FetchTarget target;
+    std::string reason;
+    slot.host = CheckFetchUrl(slot.url.c_str(), target, reason) ? target.origin : slot.url;
+  }
+  if (&slot != awaited && host_transfers[slot.host] >= host_limit) {
+    slot.waiting_for_host = true;
+    host_queue.push_back(&slot);
+    Recharge(slot, kSlotOverhead);
+    return;
+  }
+  Begin(slot);
+}
+
+// Starts the downloads queued for a host that now has a connection free, in
+// the order they queued.
+void PrefetchClient::Impl::StartWaitingForHost() {
+  std::vector<Slot*> waiting;
+  waiting.swap(host_queue);
+  for (Slot* slot : waiting) {
+    slot->waiting_for_host = false;
+    Start(*slot);
+  }
+}
+
+void PrefetchClient::Impl::Begin(Slot& slot) {
   slot.chain = std::make_unique<DownloadChain>(slot.url.c_str(), limits);
   slot.chain->SetBudget(&slot);
   Recharge(slot, kSlotOverhead);
@@ -161,6 +200,7 @@ void PrefetchClient::Impl::Transfer(Slot& slot, CURL* hCurl) {
   }
   slot.hCurl = hCurl;
   ++running;
+  ++host_transfers[slot.host];
 }
 
 // Takes a slot's transfer out of the multi handle and returns its handle
@@ -173,6 +213,7 @@ CURL* PrefetchClient::Impl::Detach(Slot& slot) {
   curl_multi_remove_handle(hMulti, hCurl);
   slot.hCurl = nullptr;
   --running;
+  if (--host_transfers[slot.host] == 0) host_transfers.erase(slot.host);
   return hCurl;
 }
 
@@ -192,6 +233,8 @@ void PrefetchClient::Impl::Finish(Slot& slot) {
 void PrefetchClient::Impl::Drop(Slot& slot) {
   Release(slot);
   std::erase(retrying, &slot);
+  std::erase(host_queue, &slot);
+  slot.waiting_for_host = false;
   Recharge(slot, 0);
 }
 
@@ -206,10 +249,11 @@ void PrefetchClient::Impl::ResumePaused() {
   }
 }
 
-// Starts the next downloads in line while fewer than `window` run and the
-// budget has room for one more.
+// Starts the next downloads in line while fewer than `window` run, no more
+// than `window` wait for their hosts, and the budget has room for one more.
 void PrefetchClient::Impl::TopUp() {
-  while (running < window && started < slots.size() && held + kSlotOverhead <= budget) {
+  while (running < window && host_queue.size() < window && started < slots.size() &&
+         held + kSlotOverhead <= budget) {
     Start(*slots[started]);
     ++started;
   }
@@ -273,6 +317,13 @@ Clock::duration PrefetchClient::Impl::NextWait() const {
 // client, which starts it only then, succeeds.
 void PrefetchClient::Impl::Drive(Slot& awaited_slot) {
   awaited = &awaited_slot;
+  // The download waited for never waits for its host either: the host's
+  // transfers may be paused for the budget until this one has ended.
+  if (awaited_slot.waiting_for_host) {
+    std::erase(host_queue, &awaited_slot);
+    awaited_slot.waiting_for_host = false;
+    Start(awaited_slot);
+  }
   if (awaited_slot.paused) {
     std::erase(paused, &awaited_slot);
     awaited_slot.paused = false;
@@ -301,6 +352,7 @@ void PrefetchClient::Impl::Drive(Slot& awaited_slot) {
     }
     after_stretch = false;
     StartDueRetries();
+    StartWaitingForHost();
     TopUp();
     if (awaited_slot.Ended()) break;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(NextWait());
@@ -315,11 +367,9 @@ PrefetchClient::PrefetchClient(const AheadSettings& settings, const FetchLimits&
   impl_->window =
       static_cast<std::size_t>(std::clamp(settings.concurrency, 1, kMaxHarvestConcurrency));
   impl_->budget = settings.ahead_bytes;
+  impl_->host_limit = std::clamp(settings.host_connections, 1, kMaxHarvestConcurrency);
   if (CurlReady()) impl_->hMulti = curl_multi_init();
   if (impl_->hMulti != nullptr) {
-    curl_multi_setopt(impl_->hMulti, CURLMOPT_MAX_HOST_CONNECTIONS,
-                      static_cast<long>(std::clamp(settings.host_connections, 1,
-                                                   kMaxHarvestConcurrency)));
     curl_multi_setopt(impl_->hMulti, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
   }
 }

@@ -17,8 +17,11 @@
 //
 // Every download runs through the same exchanges, checks, limits and
 // messages as the one-at-a-time client's. The transfers share one connection
-// cache, at most `host_connections` connections to one host, and HTTP/2
-// streams share a connection where a TLS server offers it.
+// cache and HTTP/2 streams share a connection where a TLS server offers it.
+// At most `host_connections` transfers run to one host (scheme, host and
+// port); downloads beyond that wait in the client, their time limits not yet
+// running, until one of the host's transfers ends. Only the download the run
+// waits for may go beyond it, by one.
 #pragma once
 
 #include <cstdint>

@@ -119,6 +119,26 @@ TEST_F(PrefetchClientTest, RunsAtMostItsWindowAndReusesConnections) {
   EXPECT_LE(server_.Connections(), 3);
 }
 
+// More downloads than one host may take wait for its connections in the
+// client, not in libcurl's queue, where their connect time-out would run
+// out before they ever started.
+TEST_F(PrefetchClientTest, DownloadsBeyondAHostsConnectionsWaitWithoutTimingOut) {
+  HttpReply slow = Reply(200, "text");
+  slow.delay = Milliseconds(150);
+  server_.Reply("/fb", slow);
+  std::vector<std::string> urls;
+  for (int i = 0; i < 6; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+
+  AheadSettings settings{6};
+  settings.host_connections = 1;
+  FetchLimits limits = ShortFetchLimits();
+  limits.total_timeout_ms = 500;  // less than the five answers queued behind the first
+  PrefetchClient ahead(settings, limits);
+  ahead.Expect(urls);
+  for (const std::string& url : urls) EXPECT_EQ(ahead.Get(url.c_str()).body, "text") << url;
+  EXPECT_EQ(server_.Connections(), 1);
+}
+
 // A server that never answers holds one transfer; the others go on with the
 // users behind it, as far as the budget of bytes held allows, and a body
 // that would pass the budget waits, paused, until texts are taken.
