@@ -31,13 +31,6 @@
 
 namespace {
 
-constexpr std::uint16_t kViewNoteClass = 8;
-constexpr const char* kViewPattern = "-G40n";
-constexpr std::uint16_t kFindExactMatch = 2;
-constexpr std::uint16_t kNavigateCurrent = 0;
-constexpr std::uint16_t kNavigateNext = 1;
-constexpr std::uint32_t kReadNoteIds = 1;
-
 // The result for a failed operation on the busy-time database: a store
 // failure goes to the run unreported; anything else concerns this user only,
 // who is skipped after its text.
@@ -96,7 +89,7 @@ int ReadMatches(CollectionHandle coll_handle, CollectionPosition* coll_pos, Matc
 int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* matches,
                 Status* error) {
   CollectionPosition coll_pos{};
-  *error = FindByName(coll_handle, strUserName, kFindExactMatch, &coll_pos, &matches->MatchSize);
+  *error = FindByName(coll_handle, strUserName, kFindCaseInsensitive, &coll_pos, &matches->MatchSize);
   if (*error != 0) {
     // The runtime's "no entry matches the key" is the normal answer for a user
     // who has no document yet; anything else is a failed search.
@@ -163,7 +156,7 @@ int DeleteMatches(DbHandle db_handle, const Matches& matches, const char* strUse
 int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle db_handle,
                     Status* error) {
   NoteId view_id = 0;
-  *error = FindDesignNote(db_handle, "Main", kViewNoteClass, kViewPattern, &view_id, 0);
+  *error = FindDesignNote(db_handle, kMainView, kNoteClassView, kViewPattern, &view_id, 0);
   if (*error != 0) return kOpenBusytimeDocStoreFailed;
   CollectionHandle coll_handle = 0;
   *error = OpenCollection(db_handle, db_handle, view_id, 0, 0, &coll_handle, nullptr, nullptr,

@@ -17,16 +17,6 @@
 
 namespace {
 
-// The view design note is looked up by its name among design notes of class 8
-// (views), with the pattern that selects views.
-constexpr std::uint16_t kViewNoteClass = 8;
-constexpr const char* kViewPattern = "-G40n";
-
-// Read every entry from the first on, only their NoteIds.
-constexpr std::uint16_t kNavigateNext = 1;
-constexpr std::uint32_t kAsManyAsPossible = 0xFFFFFFFF;
-constexpr std::uint32_t kReadNoteIds = 1;
-
 struct Pass {
   MemHandle hBlock = 0;
   std::uint32_t EntriesFound = 0;
@@ -86,7 +76,7 @@ Status GatherPasses(const std::vector<Pass>& passes, MemHandle* result_buffer,
 
 int GetCalendarProfiles(DbHandle db_ftsearch, MemHandle* result_buffer, std::uint32_t* count) {
   NoteId ViewID = 0;
-  Status error = FindDesignNote(db_ftsearch, "Main", kViewNoteClass, kViewPattern, &ViewID, 0);
+  Status error = FindDesignNote(db_ftsearch, kMainView, kNoteClassView, kViewPattern, &ViewID, 0);
   if (error != 0) {
     ReportStatus(error);
     NotesTerm();
@@ -109,7 +99,7 @@ int GetCalendarProfiles(DbHandle db_ftsearch, MemHandle* result_buffer, std::uin
     Pass pass;
     SignalFlag = 0;
     error = ReadEntries(hCollection, &CollPosition, kNavigateNext, 1, kNavigateNext,
-                        kAsManyAsPossible, kReadNoteIds, &pass.hBlock, nullptr, nullptr,
+                        kReadAsManyAsPossible, kReadNoteIds, &pass.hBlock, nullptr, nullptr,
                         &pass.EntriesFound, &SignalFlag);
     if (error != 0) {
       FreePasses(passes);

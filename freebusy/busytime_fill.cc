@@ -13,7 +13,6 @@ namespace {
 // The list header counts entries in a single byte, so a list holds at most
 // this many entries with a header that matches its length.
 constexpr std::size_t kMaxListEntries = 255;
-constexpr std::size_t kListHeaderSize = 8;
 
 // Both lists begin with an 8-byte header: byte 0 holds the entry count and,
 // in the extended list, byte 6 the size of one entry.
@@ -93,8 +92,8 @@ int PopulateBusyTime(NoteHandle document, const char* strUserName,
 
   const std::size_t NumEventsFound = std::min(periods.size(), kMaxListEntries);
 
-  std::vector<unsigned char> bSched_entry(kListHeaderSize + kSchedEntrySize * NumEventsFound);
-  std::vector<unsigned char> bSched_entry_ext(kListHeaderSize +
+  std::vector<unsigned char> bSched_entry(kSchedListHeaderSize + kSchedEntrySize * NumEventsFound);
+  std::vector<unsigned char> bSched_entry_ext(kSchedListHeaderSize +
                                               kSchedEntryExtSize * NumEventsFound);
   unsigned char strTimeDate[kMaxTextBuffer] = {};
   for (std::size_t i = 0; i < NumEventsFound; ++i) {

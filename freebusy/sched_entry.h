@@ -8,9 +8,6 @@
 
 #include "notes/notes.h"
 
-constexpr std::size_t kSchedEntrySize = 36;
-constexpr std::size_t kSchedEntryExtSize = 72;
-
 // Fills bytes 0-35 of `record`: 16 zero bytes, the start and end TimeDate as
 // TextToTime delivers them, and the footer 08 00 00 00. Returns 0.
 int BuildSchedEntry(const char* strStartDateTime, const char* strEndDateTime, void* record,

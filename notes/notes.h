@@ -9,6 +9,7 @@
 // status (or a null pointer), never a crash. Texts are zero-terminated 8-bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 using Status = std::uint16_t;        // 0 = success
@@ -80,7 +81,12 @@ bool GetEnvString(const char* name, char* buffer, std::uint16_t limit);
 // machine.
 Status MakeNetPath(const char* port, const char* server, const char* file, char* path_out);
 
-// Views and collections.
+// Views and collections. Every database the run reads has one view "Main",
+// found among the design notes of class 8 (views) with the pattern that
+// selects views.
+constexpr const char* kMainView = "Main";
+constexpr std::uint16_t kNoteClassView = 8;
+constexpr const char* kViewPattern = "-G40n";
 Status FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
                       const char* pattern, NoteId* view_id, std::uint32_t options);
 // The four trailing outputs are not produced by this platform; pass null.
@@ -88,12 +94,15 @@ Status OpenCollection(DbHandle view_db, DbHandle data_db, NoteId view_id, std::u
                       MemHandle unread_list, CollectionHandle* hCollection, void* unused_out1,
                       void* unused_out2, void* unused_out3, void* unused_out4);
 Status CloseCollection(CollectionHandle hCollection);
-// flags 2: case-insensitive exact match of the view's sort key. Gives the
-// position of the first match and the number of matches.
+// flags kFindCaseInsensitive: exact match of the view's sort key, ASCII
+// letter case ignored. Gives the position of the first match and the number
+// of matches; kErrNoMatch (notes/status_codes.h) when nothing matches.
+constexpr std::uint16_t kFindCaseInsensitive = 2;
 Status FindByName(CollectionHandle hCollection, const char* key, std::uint16_t flags,
                   CollectionPosition* position, std::uint32_t* match_count);
-// Reads at most one pass of entries from `position`; with read mask 1 the block
-// holds one 32-bit NoteId per entry. `signal_flags` gets 0x20 when more
+// Reads at most one pass of entries from `position`; with read mask
+// kReadNoteIds the block holds one 32-bit NoteId per entry. The directions:
+// kNavigateCurrent stays on the entry at `position`, kNavigateNext moves on. `signal_flags` gets 0x20 when more
 // entries remain. Every output pointer except `position` and `hBuffer` may be
 // null. When no entry is returned, `hBuffer` is 0.
 Status ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
@@ -102,6 +111,10 @@ Status ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
                    std::uint32_t read_mask, MemHandle* hBuffer, std::uint32_t* buffer_length,
                    std::uint32_t* skipped, std::uint32_t* entries_returned,
                    std::uint16_t* signal_flags);
+constexpr std::uint16_t kNavigateCurrent = 0;
+constexpr std::uint16_t kNavigateNext = 1;
+constexpr std::uint32_t kReadNoteIds = 1;
+constexpr std::uint32_t kReadAsManyAsPossible = 0xFFFFFFFF;
 constexpr std::uint16_t kSignalMoreToDo = 0x20;
 
 // Memory blocks handed out by ReadEntries (and AllocObject).
@@ -139,6 +152,13 @@ constexpr std::uint16_t kTypeText = 1280;        // 0x0500
 constexpr std::uint16_t kTypeTime = 1024;        // 0x0400
 constexpr std::uint16_t kTypeScheduleList = 22;  // 0x0016
 constexpr std::uint16_t kItemFlagSummary = 4;
+
+// A schedule list value ("EventList", "EventListExt"): an 8-byte header
+// (byte 0: the entry count; byte 6: the size of one entry, in the extended
+// list) followed by the entries, 36 bytes each, 72 in the extended list.
+constexpr std::size_t kSchedListHeaderSize = 8;
+constexpr std::size_t kSchedEntrySize = 36;
+constexpr std::size_t kSchedEntryExtSize = 72;
 
 // Time.
 void CurrentTime(TimeDate* now);

@@ -42,8 +42,8 @@ BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHan
   if (const auto* modified = FindItem(document.items, "LastModTime")) {
     document.last_mod_time = FormatTimeValue(modified->value);
   }
-  document.list = DecodeScheduleList(document.items, "EventList", kEntrySize);
-  document.list_ext = DecodeScheduleList(document.items, "EventListExt", kEntryExtSize);
+  document.list = DecodeScheduleList(document.items, "EventList", kSchedEntrySize);
+  document.list_ext = DecodeScheduleList(document.items, "EventListExt", kSchedEntryExtSize);
   return document;
 }
 

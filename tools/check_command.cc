@@ -92,7 +92,7 @@ void CheckHarvestDatabase(ToolSession& session, const std::string& strName, cons
     return;
   }
   NoteId view_id = 0;
-  if (FindDesignNote(hDb, kViewName, 8, "-G40n", &view_id, 0) != 0) {
+  if (FindDesignNote(hDb, kViewName, kNoteClassView, kViewPattern, &view_id, 0) != 0) {
     problems->push_back(strName + ": has no view \"Main\" (" + role + ")");
   }
   DbClose(hDb);

@@ -9,16 +9,12 @@
 namespace nsfutil {
 namespace {
 
-constexpr std::uint16_t kNoteClassView = 8;
-constexpr std::uint16_t kFindCaseInsensitive = 2;
-constexpr std::uint32_t kReadNoteIds = 1;
-
 // The collection of the view "Main"; closed on destruction.
 class MainCollection {
  public:
   explicit MainCollection(DbHandle hDb) {
     NoteId view_id = 0;
-    ThrowIfFailed(FindDesignNote(hDb, kViewName, kNoteClassView, "-G40n", &view_id, 0),
+    ThrowIfFailed(FindDesignNote(hDb, kViewName, kNoteClassView, kViewPattern, &view_id, 0),
                   "cannot find the view \"Main\"");
     ThrowIfFailed(
         OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection_, nullptr, nullptr, nullptr, nullptr),
@@ -61,7 +57,7 @@ std::vector<NoteId> ReadViewDocuments(DbHandle hDb) {
     MemHandle hBuffer = 0;
     std::uint32_t entries = 0;
     signal_flags = 0;
-    ThrowIfFailed(ReadEntries(collection.Handle(), &position, 1, 1, 1, 0xFFFFFFFFu, kReadNoteIds,
+    ThrowIfFailed(ReadEntries(collection.Handle(), &position, kNavigateNext, 1, kNavigateNext, kReadAsManyAsPossible, kReadNoteIds,
                               &hBuffer, nullptr, nullptr, &entries, &signal_flags),
                   "cannot read the view \"Main\"");
     TakeBlock(hBuffer, entries, &note_ids);
@@ -89,8 +85,8 @@ std::vector<NoteId> FindViewDocuments(DbHandle hDb, const std::string& key) {
     signal_flags = 0;
     // Direction 0 ("current") with no skip reads from the found entry itself.
     const std::uint32_t skip_count = read == 0 ? 0 : 1;
-    const std::uint16_t skip_direction = read == 0 ? 0 : 1;
-    ThrowIfFailed(ReadEntries(collection.Handle(), &position, skip_direction, skip_count, 1,
+    const std::uint16_t skip_direction = read == 0 ? kNavigateCurrent : kNavigateNext;
+    ThrowIfFailed(ReadEntries(collection.Handle(), &position, skip_direction, skip_count, kNavigateNext,
                               match_count - read, kReadNoteIds, &hBuffer, nullptr, nullptr,
                               &entries, &signal_flags),
                   "cannot read the view \"Main\"");

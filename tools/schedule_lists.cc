@@ -24,12 +24,12 @@ void CheckHeader(ScheduleList* list, std::span<const std::uint8_t> value, std::s
                   kTypeScheduleList);
     list->problems.push_back(name + text);
   }
-  if (value.size() < kListHeaderSize) {
+  if (value.size() < kSchedListHeaderSize) {
     list->problems.push_back(name + " is " + Count(value.size(), "byte", "bytes") +
                              " long, shorter than its 8-byte header");
     return;
   }
-  const std::size_t expected = kListHeaderSize + entry_size * list->header_count;
+  const std::size_t expected = kSchedListHeaderSize + entry_size * list->header_count;
   if (value.size() != expected) {
     list->problems.push_back(
         name + " header counts " + Count(list->header_count, "entry", "entries") + " (8 + " +
@@ -37,7 +37,7 @@ void CheckHeader(ScheduleList* list, std::span<const std::uint8_t> value, std::s
         std::to_string(expected) + " bytes) but the value is " + std::to_string(value.size()) +
         " bytes long");
   }
-  if (entry_size == kEntryExtSize && value[6] != kEntryExtSize) {
+  if (entry_size == kSchedEntryExtSize && value[6] != kSchedEntryExtSize) {
     list->problems.push_back(name + " header gives the entry size " + std::to_string(value[6]) +
                              " instead of 72");
   }
@@ -67,7 +67,7 @@ ScheduleList DecodeScheduleList(const std::vector<notes::local::ItemInfo>& items
   const std::span<const std::uint8_t> value(first->value);
   list.header_count = value.empty() ? 0 : value[0];
   CheckHeader(&list, value, entry_size);
-  for (std::size_t offset = kListHeaderSize; offset + entry_size <= value.size();
+  for (std::size_t offset = kSchedListHeaderSize; offset + entry_size <= value.size();
        offset += entry_size) {
     ScheduleInterval interval{};
     std::memcpy(interval.start.bytes, &value[offset + 16], sizeof interval.start.bytes);

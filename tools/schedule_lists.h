@@ -19,10 +19,6 @@
 
 namespace nsfutil {
 
-constexpr std::size_t kListHeaderSize = 8;
-constexpr std::size_t kEntrySize = 36;
-constexpr std::size_t kEntryExtSize = 72;
-
 struct ScheduleInterval {
   TimeDate start;
   TimeDate end;

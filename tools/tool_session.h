@@ -14,7 +14,7 @@ namespace nsfutil {
 
 constexpr const char* kConfigDatabase = "ruvconfig.nsf";
 constexpr const char* kBusytimeDatabase = "busytime.nsf";
-constexpr const char* kViewName = "Main";
+constexpr const char* kViewName = kMainView;
 
 // Starts the runtime with the settings file `ini_path` (NotesInit with the
 // arguments "nsfutil" and "=PATH"); ends it on destruction. Throws ToolError

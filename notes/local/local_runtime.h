@@ -17,28 +17,10 @@
 #include <vector>
 
 #include "notes/backend.h"
+#include "notes/local/note.h"
+#include "notes/local/view.h"
 
 namespace notes::local {
-
-// What a view shows: documents selected by a form name ("Form" item) or by
-// the presence of an item, sorted case-insensitively by the text of one item,
-// optionally grouped under category headings taken from another item's text.
-struct ViewDesign {
-  std::string name;           // the view's title, e.g. "Main"
-  std::string select_form;    // empty: no form selection
-  std::string select_item;    // empty: no item selection
-  std::string sort_item;      // the key FindByName matches
-  std::string category_item;  // empty: no categories
-};
-
-struct ItemInfo {
-  std::string name;
-  std::uint16_t type_code = 0;
-  std::uint16_t flags = 0;
-  std::vector<std::uint8_t> value;
-
-  bool operator==(const ItemInfo&) const = default;
-};
 
 class LocalRuntime final : public Backend {
  public:

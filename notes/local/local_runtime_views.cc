@@ -14,10 +14,6 @@
 namespace notes::local {
 namespace {
 
-constexpr std::uint16_t kDirectionCurrent = 0;  // stay on the current entry
-constexpr std::uint16_t kDirectionForward = 1;
-constexpr std::uint32_t kReadNoteIds = 1;
-constexpr std::uint16_t kFindCaseInsensitive = 2;
 
 }  // namespace
 
@@ -109,10 +105,10 @@ Status LocalRuntime::ReadEntries(CollectionHandle hCollection, CollectionPositio
   const Collection* collection = impl_->collections.Find(hCollection);
   if (collection == nullptr) return kErrInvalidCollectionHandle;
   // Reading from a found entry skips nothing, in the direction "current".
-  const bool stays = skip_direction == kDirectionCurrent && skip_count == 0;
+  const bool stays = skip_direction == kNavigateCurrent && skip_count == 0;
   if (position == nullptr || hBuffer == nullptr ||
-      (skip_direction != kDirectionForward && !stays) ||
-      return_direction != kDirectionForward || read_mask != kReadNoteIds) {
+      (skip_direction != kNavigateNext && !stays) ||
+      return_direction != kNavigateNext || read_mask != kReadNoteIds) {
     return kErrBadArgument;
   }
   const std::vector<ViewEntry>* entries = nullptr;

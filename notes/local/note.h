@@ -4,17 +4,34 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "notes/local/local_runtime.h"
+#include "notes/notes.h"
 
 namespace notes::local {
 
+// One item of a note: its name, type, flags and exact value bytes.
+struct ItemInfo {
+  std::string name;
+  std::uint16_t type_code = 0;
+  std::uint16_t flags = 0;
+  std::vector<std::uint8_t> value;
+
+  bool operator==(const ItemInfo&) const = default;
+};
+
+// The texts of chosen items of one note, one per name asked for: nullopt
+// when the note has no text item of that name.
+struct NoteTexts {
+  NoteId id = 0;
+  std::vector<std::optional<std::string>> texts;  // one per name
+};
+
 constexpr std::uint16_t kNoteClassDocument = 1;
-constexpr std::uint16_t kNoteClassView = 8;
 
 // Largest single item value; the busy-time entry lists are far below it.
 constexpr std::uint32_t kMaxItemValue = 64u * 1024 * 1024;

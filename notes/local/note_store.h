@@ -35,12 +35,9 @@ Status DeleteNote(PreparedStatements& db, NoteId id);
 Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector<NoteId>* ids);
 
 // For every note of a class, in NoteId order: the text of the first text item
-// of each of `names` (case-insensitive), or nullopt when it has none. Only
-// these items' values are read, so large items cost nothing.
-struct NoteTexts {
-  NoteId id = 0;
-  std::vector<std::optional<std::string>> texts;  // one per name
-};
+// of each of `names` (case-insensitive), or nullopt when it has none (see
+// NoteTexts, notes/local/note.h). Only these items' values are read, so large
+// items cost nothing.
 Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
                      std::vector<NoteTexts>* notes);
 

@@ -19,11 +19,20 @@
 #include <string_view>
 #include <vector>
 
-#include "notes/local/local_runtime.h"
 #include "notes/local/note.h"
-#include "notes/local/note_store.h"
 
 namespace notes::local {
+
+// What a view shows: documents selected by a form name ("Form" item) or by
+// the presence of an item, sorted case-insensitively by the text of one item,
+// optionally grouped under category headings taken from another item's text.
+struct ViewDesign {
+  std::string name;           // the view's title, e.g. "Main"
+  std::string select_form;    // empty: no form selection
+  std::string select_item;    // empty: no item selection
+  std::string sort_item;      // the key FindByName matches
+  std::string category_item;  // empty: no categories
+};
 
 // The items of a view's design note.
 constexpr std::string_view kViewTitleItem = "$Title";
