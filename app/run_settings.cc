@@ -13,12 +13,41 @@
 
 namespace {
 
-// A setting's value, and whether it is set at all.
-bool Setting(const char* name, std::string* value) {
-  char buffer[kMaxTextBuffer + 1] = "";
-  if (!GetEnvString(name, buffer, kMaxTextBuffer + 1)) return false;
-  *value = buffer;
+// Paths and URLs of our own settings are not bound to the 260-byte buffers
+// of the platform's: they are read whole up to the longest path the system
+// takes, and a longer one is refused rather than cut, since a cut path names
+// another file.
+constexpr std::size_t kMaxSettingValue = 4095;
+
+// A setting's value, and whether it is set at all. A value longer than
+// kMaxSettingValue comes back empty, with *too_long set.
+bool Setting(const char* name, std::string* value, bool* too_long = nullptr) {
+  char buffer[kMaxSettingValue + 2] = "";
+  if (!GetEnvString(name, buffer, sizeof buffer + 1)) return false;
+  const bool over = std::strlen(buffer) > kMaxSettingValue;
+  *value = over ? "" : buffer;
+  if (too_long != nullptr) *too_long = over;
   return true;
+}
+
+// A file the run writes at its end; one whose name is too long is left out
+// with a warning, as a file that cannot be written is.
+void OutputSetting(const char* name, std::string* path) {
+  bool too_long = false;
+  Setting(name, path, &too_long);
+  if (too_long)
+    std::fprintf(stderr, "WARN -- The setting %s is longer than %zu characters; it is not "
+                 "written.\n", name, kMaxSettingValue);
+}
+
+// A network setting; one too long to be read whole stops the run at start.
+bool NetworkSetting(const char* name, std::string* value, bool* set) {
+  bool too_long = false;
+  *set = Setting(name, value, &too_long);
+  if (too_long)
+    std::printf("ERR -- The setting %s is longer than %zu characters.\n", name,
+                kMaxSettingValue);
+  return !too_long;
 }
 
 // Why the PEM bundle at `path` cannot serve as the trusted certificates, or
@@ -38,21 +67,25 @@ std::string CaFileProblem(const std::string& path) {
 
 OutputSettings ReadOutputSettings() {
   OutputSettings outputs;
-  Setting("HarvestReport", &outputs.report);
-  Setting("HarvestMetrics", &outputs.metrics);
+  OutputSetting("HarvestReport", &outputs.report);
+  OutputSetting("HarvestMetrics", &outputs.metrics);
   return outputs;
 }
 
 bool ReadNetworkSettings(NetworkSettings* network) {
   std::string strWhy;
-  if (Setting("HarvestProxy", &network->proxy) && !network->proxy.empty() &&
-      !CheckProxyUrl(network->proxy, strWhy)) {
+  bool proxy_set = false;
+  bool ca_file_set = false;
+  if (!NetworkSetting("HarvestProxy", &network->proxy, &proxy_set) ||
+      !NetworkSetting("HarvestNoProxy", &network->no_proxy, &network->no_proxy_set) ||
+      !NetworkSetting("HarvestCAFile", &network->ca_file, &ca_file_set))
+    return false;
+  if (proxy_set && !network->proxy.empty() && !CheckProxyUrl(network->proxy, strWhy)) {
     // The value itself is not shown: it may hold the proxy's password.
     std::printf("ERR -- The setting HarvestProxy is not a usable proxy URL: %s.\n", strWhy.c_str());
     return false;
   }
-  network->no_proxy_set = Setting("HarvestNoProxy", &network->no_proxy);
-  if (Setting("HarvestCAFile", &network->ca_file) && !network->ca_file.empty()) {
+  if (ca_file_set && !network->ca_file.empty()) {
     strWhy = CaFileProblem(network->ca_file);
     if (!strWhy.empty()) {
       std::printf("ERR -- The setting HarvestCAFile names %s, which cannot be used: %s.\n",

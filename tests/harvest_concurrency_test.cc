@@ -392,6 +392,9 @@ TEST_F(HarvestConcurrencyTest, RefusesASettingOutOfRangeAndTouchesNothing) {
       {"HarvestCAFile", "/dev/null", "",
        "ERR -- The setting HarvestCAFile names /dev/null, which cannot be used: it holds no PEM "
        "certificate."},
+      // Cut to a buffer, it would name another file.
+      {"HarvestCAFile", "/" + std::string(4095, 'c'), "",
+       "ERR -- The setting HarvestCAFile is longer than 4095 characters."},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Refused& setting = cases[i];
