@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/calendar_settings.h"
+#include "app/profile_cursor.h"
 #include "app/run_recorder.h"
 #include "app/run_settings.h"
 #include "base/ascii.h"
@@ -49,103 +50,11 @@ enum class ProfileOutcome {
   kStopped,  // the runtime has been ended: stop without using it again
 };
 
-enum class TextProblem { kNone, kEmpty, kTooLong, kZeroByte };
-
 int FailureEnd(Status error) {
   ReportStatus(error);
   std::fputs(kUnsuccessful, stdout);
   NotesTerm();
   return -1;
-}
-
-// Reads one text item of a profile into its 260-byte buffer. The item is read
-// into a buffer one byte longer, so that a value that does not fit is noticed
-// instead of being cut: a cut address could match another user's document, a
-// cut URL fetches the wrong thing.
-TextProblem ReadProfileText(NoteHandle config, const char* item_name, char* value) {
-  char scratch[kMaxTextBuffer + 1] = "";
-  const std::uint16_t length = ItemGetText(config, item_name, scratch, sizeof scratch);
-  if (length == 0 || scratch[0] == '\0') return TextProblem::kEmpty;
-  if (length >= kMaxTextBuffer) return TextProblem::kTooLong;
-  if (std::strlen(scratch) != length) return TextProblem::kZeroByte;
-  std::memcpy(value, scratch, length + 1u);
-  return TextProblem::kNone;
-}
-
-// The line that says why a profile value cannot be used.
-std::string TextProblemLine(TextProblem problem, const std::string& profile,
-                            const char* item_name) {
-  const std::string strItem = item_name;
-  switch (problem) {
-    case TextProblem::kEmpty:
-      return "ERR -- Calendar profile " + profile + " has an empty " + strItem +
-             ". Profile is skipped.";
-    case TextProblem::kTooLong:
-      return "ERR -- Calendar profile " + profile + " has a " + strItem + " longer than " +
-             std::to_string(kMaxTextBuffer - 1) + " characters. Profile is skipped.";
-    case TextProblem::kZeroByte:
-      return "ERR -- Calendar profile " + profile + " has a zero byte in its " + strItem +
-             ". Profile is skipped.";
-    case TextProblem::kNone:
-      break;
-  }
-  return "";
-}
-
-// A calendar profile as read: the user's address and free/busy URL, or what
-// keeps the profile from being harvested.
-struct ProfileRead {
-  NoteId note_id = 0;
-  Status open_error = 0;  // the profile note could not be opened
-  TextProblem address = TextProblem::kNone;
-  TextProblem url = TextProblem::kNone;
-  // Strings rather than the 260-byte buffers: with downloads ahead every
-  // profile of the run is held at once.
-  std::string strUserName;
-  std::string strBusyTimeURL;
-
-  bool Usable() const {
-    return open_error == 0 && address == TextProblem::kNone && url == TextProblem::kNone;
-  }
-};
-
-// Reads the user's address and free/busy URL from the profile note, which is
-// closed again at once. Prints nothing: ReportProfileProblem does, when the
-// profile's turn comes.
-ProfileRead ReadProfile(DbHandle db_ftsearch, NoteId note_id) {
-  ProfileRead profile;
-  profile.note_id = note_id;
-  NoteHandle config = 0;
-  profile.open_error = NoteOpen(db_ftsearch, note_id, 0, &config);
-  if (profile.open_error != 0) return profile;
-  char strUserName[kMaxTextBuffer] = "";
-  char strBusyTimeURL[kMaxTextBuffer] = "";
-  profile.address = ReadProfileText(config, "UserEmailAddress", strUserName);
-  profile.url = ReadProfileText(config, "busytimeurl", strBusyTimeURL);
-  profile.strUserName = strUserName;
-  profile.strBusyTimeURL = strBusyTimeURL;
-  // The note was only read: a failed close loses nothing.
-  NoteClose(config);
-  return profile;
-}
-
-// Prints why a profile that cannot be harvested is skipped, and returns that
-// line without its line end.
-std::string ReportProfileProblem(const ProfileRead& read) {
-  char note_id[16];
-  std::snprintf(note_id, sizeof note_id, "0x%08X", static_cast<unsigned>(read.note_id));
-  std::string strLine;
-  if (read.open_error != 0) {
-    ReportStatus(read.open_error);
-    strLine = std::string("ERR -- Could not open calendar profile ") + note_id +
-              ". Profile is skipped.";
-  } else if (read.address != TextProblem::kNone) {
-    strLine = TextProblemLine(read.address, note_id, "UserEmailAddress");
-  } else {
-    strLine = TextProblemLine(read.url, "for " + read.strUserName, "busytimeurl");
-  }
-  std::printf("%s\n", strLine.c_str());
-  return strLine;
 }
 
 // Prints `line` as the one that explains how the user's turn ended, and keeps
@@ -348,24 +257,9 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
   std::printf("Found %u calendar profiles\n", static_cast<unsigned>(NumConfigDocsFound));
   recorder.ProfilesListed(CountProfiles(note_ids, NumConfigDocsFound));
 
-  // Downloading ahead: every profile read first, the usable URLs announced.
-  std::vector<ProfileRead> profiles_ahead;
-  if (concurrency > 1) {
-    std::vector<std::string> urls;
-    for (std::uint32_t i = 0; i < NumConfigDocsFound; ++i) {
-      if ((note_ids[i] & kNoteIdCategory) != 0) continue;
-      profiles_ahead.push_back(ReadProfile(dbs.db_ftsearch, note_ids[i]));
-      if (profiles_ahead.back().Usable()) urls.emplace_back(profiles_ahead.back().strBusyTimeURL);
-    }
-    source.Expect(std::move(urls));
-  }
-
-  std::size_t next_ahead = 0;
-  for (std::uint32_t i = 0; i < NumConfigDocsFound; ++i) {
-    // Category headings of the view stand for no profile.
-    if ((note_ids[i] & kNoteIdCategory) != 0) continue;
-    const ProfileRead profile = concurrency > 1 ? std::move(profiles_ahead[next_ahead++])
-                                                : ReadProfile(dbs.db_ftsearch, note_ids[i]);
+  ProfileCursor profiles(dbs.db_ftsearch, note_ids, NumConfigDocsFound, concurrency > 1, source);
+  ProfileRead profile;
+  while (profiles.Next(&profile)) {
     recorder.UserStarted();
     UserOutcome user;
     const ProfileOutcome outcome = HarvestProfile(dbs, profile, source, calendar, &error, user);
