@@ -131,8 +131,8 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
 
   // The run's own calls, in order; the category entry is never opened.
   std::vector<std::string> expected = {
-      "NotesInit(busytime-harvest,=notes.ini)", "GetEnvString(HarvestReport,261)",
-      "GetEnvString(HarvestMetrics,261)", "DbOpen(ruvconfig.nsf)",
+      "NotesInit(busytime-harvest,=notes.ini)", "GetEnvString(HarvestReport,4098)",
+      "GetEnvString(HarvestMetrics,4098)", "DbOpen(ruvconfig.nsf)",
       "GetEnvString(MailServer,261)", "MakeNetPath(null,Mail1,busytime.nsf)",
       "DbOpen(Mail1::busytime.nsf)"};
   for (const auto& [id, user] : {std::pair{kAlice, "alice"}, {kBob, "bob"}, {kCarol, "carol"}}) {
