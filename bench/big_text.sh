@@ -39,7 +39,7 @@ awk -v size=$((mib * 1024 * 1024)) 'BEGIN {
 }' >"$work/texts/big.ifb"
 
 port_file=$work/server.port
-"$root/$build/tests/loopback-http-server" --root "$work/texts" --port 0 --port-file "$port_file" \
+"$root/$build/loopback-http-server" --root "$work/texts" --port 0 --port-file "$port_file" \
   >"$work/server.log" 2>&1 &
 server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
