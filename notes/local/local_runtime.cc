@@ -124,7 +124,6 @@ void LocalRuntime::Impl::CloseAll() {
   memory.Clear();
   databases.Clear();
   settings = Settings();
-  settings_file.clear();
   data_directory.clear();
   initialized = false;
 }
@@ -158,7 +157,6 @@ Status LocalRuntime::NotesInit(int argc, char** argv) {
   impl.lock_timeout_ms =
       static_cast<int>(settings.Number("LockTimeout", kDefaultLockTimeoutMs, 0, kMaxLockTimeoutMs));
   impl.settings = std::move(settings);
-  impl.settings_file = std::move(settings_file);
   impl.data_directory = std::move(data_directory);
   impl.initialized = true;
   return 0;

@@ -79,7 +79,6 @@ struct Collection {
 
 struct LocalRuntime::Impl {
   bool initialized = false;
-  std::filesystem::path settings_file;
   std::filesystem::path data_directory;
   Settings settings;
   std::uint32_t view_read_pass_size = kDefaultViewReadPassSize;
