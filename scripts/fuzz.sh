@@ -48,11 +48,11 @@ echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long)
 
 # The whole tree is configured so that the libraries the targets link are
 # instrumented too; the targets add the fuzzer's entry point themselves.
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DHARVEST_FUZZ=ON -DHARVEST_TESTS=OFF -DHARVEST_SANITIZE=ON \
-    -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-fi
+# HARVEST_WARNINGS_AS_ERRORS=ON (as CI sets it) makes clang's warnings errors.
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DHARVEST_FUZZ=ON -DHARVEST_TESTS=OFF -DHARVEST_SANITIZE=ON \
+  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR="${HARVEST_WARNINGS_AS_ERRORS:-OFF}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${selected[@]/%/_fuzzer}"
 
 # Stop at the first error of any kind; leaks count as errors.
