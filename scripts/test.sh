@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# Which module includes which; fails on an include against the layers.
+python3 scripts/layers.py
+
 build=build/asan
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHARVEST_SANITIZE=ON -DHARVEST_TESTS=ON \
   -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
