@@ -78,6 +78,10 @@ class Expansion {
   std::vector<Occurrence>& out_;
   Length length_;
   Exclusions exclusions_;
+  // Whether the instances before every FutureChange are busy: the event's
+  // own status. An override (`single`) always gives its occurrence, as its
+  // caller decides on its status.
+  bool bBusy_ = true;
   bool bWarnedEnd_ = false;
 };
 
@@ -129,6 +133,8 @@ bool Expansion::Add(const ZonedTime& start, std::int64_t end) {
     if (!change->bBusy) return true;
     start_at = start_utc + change->shift;
     end = start_at + change->length;
+  } else if (!bBusy_) {
+    return true;
   }
   if (end <= start_at) {
     if (!bWarnedEnd_) {
@@ -181,6 +187,7 @@ bool Expansion::Run(bool single) {
     return true;
   }
   if (!ReadLength(start)) return true;
+  bBusy_ = single || event_.bBusy;
   if (!single) exclusions_ = ReadExclusions(event_, start.zone, zones_, limits_);
   // A DATE exclusion matches every instance of its day only when the event
   // has times of day; for an all-day event its start is exact.

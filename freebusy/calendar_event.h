@@ -71,8 +71,9 @@ bool OccurrenceOf(const EventFields& event, CalendarZones& zones, CalendarLog& l
 // Appends the event's occurrences that fall into the window. A `single`
 // event (an override) is its DTSTART only. Instances whose start is in
 // `replaced` (sorted, UTC) are left out: overrides stand for them; those
-// after a FutureChange's original (`changes`, sorted by it) take its shift,
-// length and busy status from the latest one. False when the budget ran out.
+// from a FutureChange's original on (`changes`, sorted by it) take its shift,
+// length and busy status from the latest one; the others count only when the
+// event is busy. False when the budget ran out.
 bool ExpandEvent(const EventFields& event, bool single, const std::vector<std::int64_t>& replaced,
                  const std::vector<FutureChange>& changes, CalendarZones& zones,
                  ExpandLimits& limits, CalendarLog& log, std::vector<Occurrence>& occurrences);

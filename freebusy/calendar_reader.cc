@@ -147,9 +147,12 @@ bool Reader::Group(std::span<const EventKey> group) {
       return false;
   }
   std::sort(replaced.begin(), replaced.end());
-  // Overrides come sorted by the instance they replace.
+  // Overrides come sorted by the instance they replace. An event that is not
+  // busy still has busy instances after a busy THISANDFUTURE override.
+  const bool bBusyLater = std::any_of(changes.begin(), changes.end(),
+                                      [](const FutureChange& change) { return change.bBusy; });
   for (const EventFields& master : masters) {
-    if (master.bBusy &&
+    if ((master.bBusy || bBusyLater) &&
         !ExpandEvent(master, false, replaced, changes, zones_, limits_, log_, occurrences_))
       return false;
   }

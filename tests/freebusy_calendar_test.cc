@@ -144,6 +144,20 @@ TEST(CalendarReaderTest, Overrides) {
        {"2026-03-02 10:00|2026-03-02 11:00", "2026-03-03 10:00|2026-03-03 11:00",
         "2026-03-04 12:00|2026-03-04 12:30", "2026-03-05 12:00|2026-03-05 12:30",
         "2026-03-06 12:00|2026-03-06 12:30"}},
+      {"a busy THISANDFUTURE override of a transparent event holds until a free one",
+       Event("UID:t\r\nDTSTART:20260302T100000Z\r\nDTEND:20260302T110000Z\r\n"
+             "RRULE:FREQ=DAILY;COUNT=6\r\nTRANSP:TRANSPARENT\r\n") +
+           Event("UID:t\r\nRECURRENCE-ID;RANGE=THISANDFUTURE:20260304T100000Z\r\n"
+                 "DTSTART:20260304T120000Z\r\nDTEND:20260304T123000Z\r\n") +
+           Event("UID:t\r\nRECURRENCE-ID;RANGE=THISANDFUTURE:20260306T100000Z\r\n"
+                 "DTSTART:20260306T100000Z\r\nDTEND:20260306T110000Z\r\nSTATUS:CANCELLED\r\n"),
+       {"2026-03-04 12:00|2026-03-04 12:30", "2026-03-05 12:00|2026-03-05 12:30"}},
+      {"a free THISANDFUTURE override of a busy event frees the later instances",
+       Event("UID:u\r\nDTSTART:20260302T100000Z\r\nDTEND:20260302T110000Z\r\n"
+             "RRULE:FREQ=DAILY;COUNT=4\r\n") +
+           Event("UID:u\r\nRECURRENCE-ID;RANGE=THISANDFUTURE:20260303T100000Z\r\n"
+                 "DTSTART:20260303T100000Z\r\nDTEND:20260303T110000Z\r\nTRANSP:TRANSPARENT\r\n"),
+       {"2026-03-02 10:00|2026-03-02 11:00"}},
       {"an override without its event is busy on its own",
        Event("UID:o\r\nRECURRENCE-ID:20260303T100000Z\r\nDTSTART:20260303T100000Z\r\n"
              "DTEND:20260303T110000Z\r\n"),
