@@ -118,9 +118,18 @@ int CheckOwner(DbHandle db_handle, NoteId id, const char* strUserName, Status* e
                 strUserName);
     return -1;
   }
+  const std::string_view address(name, std::min<std::size_t>(length, kMaxTextBuffer));
+  // The view keys the document by the text before a zero byte, so it matches
+  // the user while the address as stored is another: no view change, but no
+  // proof of ownership either.
+  if (address.find('\0') != std::string_view::npos) {
+    std::printf("ERR -- The address of the busy-time document found for %s holds a zero byte "
+                "and cannot be read as an address. Nothing was deleted.\n",
+                strUserName);
+    return -1;
+  }
   // The view's search folds ASCII letters; the check of the match folds the same.
-  if (!EqualsIgnoreCase(std::string_view(name, std::min<std::size_t>(length, kMaxTextBuffer)),
-                        strUserName)) {
+  if (!EqualsIgnoreCase(address, strUserName)) {
     std::printf("ERR -- The busy-time document found for %s belongs to another address: the "
                 "view changed during the lookup. Nothing was deleted.\n",
                 strUserName);

@@ -254,4 +254,18 @@ TEST_F(LookupTest, OneMatchButNoEntryReadDeletesNothing) {
   EXPECT_TRUE(reads_nothing.violations.empty());
 }
 
+// A stored address with a zero byte matches the view by its text before the
+// byte, yet is no proof that the document is the user's: said as such, and
+// nothing is deleted.
+TEST_F(LookupTest, AddressWithAZeroByteIsRefused) {
+  fake_.databases["busytime.nsf"].documents[0x20] = {
+      TextItem("$Name", std::string("alice@x.com\0evil", 16))};
+  EXPECT_EQ(Lookup("alice@x.com"), -1);
+  EXPECT_EQ(out_,
+            "ERR -- The address of the busy-time document found for alice@x.com holds a zero "
+            "byte and cannot be read as an address. Nothing was deleted.\n");
+  EXPECT_EQ(DocumentsLeft(), (std::vector<NoteId>{0x20, 0x24, 0x28}));
+  EXPECT_TRUE(fake_.open_notes.empty());
+}
+
 }  // namespace
