@@ -6,7 +6,6 @@
 // into the new one.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,6 +16,7 @@
 
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/restricted_run.h"
 #include "tests/support/table_text_source.h"
 
@@ -29,19 +29,13 @@ using test_support::Describe;
 constexpr auto kRunLimit = std::chrono::seconds(60);
 constexpr int kUsers = 3;
 
-class BusytimeStoreTest : public testing::Test {
+class BusytimeStoreTest : public test_support::HarvestProcessTest {
  protected:
-  static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
+  BusytimeStoreTest() : HarvestProcessTest("busytime_store", Serve) {}
 
   // Every user has one document from a first, clean run; lock waits are short.
   void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    ASSERT_TRUE(server_.ok());
-    const ChildOutcome init = dir_.Init();
-    ASSERT_TRUE(init.Exited(0)) << Describe(init);
+    ASSERT_NO_FATAL_FAILURE(HarvestProcessTest::SetUp());
     std::ofstream(dir_.Ini(), std::ios::app) << "LockTimeout=300\n";
     std::vector<std::pair<std::string, std::string>> profiles;
     for (int user = 0; user < kUsers; ++user)
@@ -86,8 +80,6 @@ class BusytimeStoreTest : public testing::Test {
     });
   }
 
-  test_support::HarvestDirectory dir_{HARVEST_BINARY_DIR, "busytime_store"};
-  HttpTestServer server_{0, &BusytimeStoreTest::Serve};
   std::map<std::string, std::vector<std::uint32_t>> before_;
 };
 

@@ -24,6 +24,7 @@
 
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -31,7 +32,6 @@ namespace {
 using test_support::BusytimeRow;
 using test_support::ChildOutcome;
 using test_support::Describe;
-using test_support::HarvestDirectory;
 using test_support::TimedChild;
 
 constexpr int kUsers = 300;
@@ -78,25 +78,21 @@ struct AfterKill {
   int replaced = 0;  // users whose document is new
 };
 
-class CrashRecoveryTest : public ::testing::Test {
+class CrashRecoveryTest : public test_support::HarvestProcessTest {
  protected:
+  CrashRecoveryTest() : HarvestProcessTest("crash_recovery", Serve) {}
+
   void SetUp() override {
-    // The harvest must reach the loopback server directly, whatever proxy
-    // the environment names.
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-    ASSERT_TRUE(directory_.ok());
-    ASSERT_TRUE(server_.ok());
+    ASSERT_NO_FATAL_FAILURE(HarvestProcessTest::SetUp());
     for (int user = 0; user < kUsers; ++user) addresses_.insert(Address(user));
 
-    ASSERT_TRUE(directory_.Init().Exited(0));
     std::vector<std::pair<std::string, std::string>> profiles;
     for (int user = 0; user < kUsers; ++user)
       profiles.emplace_back(Address(user), server_.Url("/fb/" + std::to_string(user)));
-    const ChildOutcome imported = directory_.ImportProfiles(profiles);
+    const ChildOutcome imported = dir_.ImportProfiles(profiles);
     ASSERT_TRUE(imported.Exited(0)) << Describe(imported);
 
-    const ChildOutcome first = directory_.Harvest();
+    const ChildOutcome first = dir_.Harvest();
     ASSERT_TRUE(first.Exited(0)) << Describe(first);
     run_time_ = first.elapsed;
     ExpectEveryUserOnce(&documents_);
@@ -109,7 +105,7 @@ class CrashRecoveryTest : public ::testing::Test {
   // Every user has exactly one complete document; their ids go to `ids`.
   void ExpectEveryUserOnce(DocumentIds* ids) {
     std::string error;
-    const auto documents = directory_.BusytimeByUser(&error);
+    const auto documents = dir_.BusytimeByUser(&error);
     ASSERT_TRUE(error.empty()) << error;
     for (int user = 0; user < kUsers; ++user) {
       const auto found = documents.find(Address(user));
@@ -130,9 +126,9 @@ class CrashRecoveryTest : public ::testing::Test {
   // `nsfutil check` passes and every one of the `documents` has its lists
   // consistent.
   void ExpectDatabasesSound(std::size_t documents, const std::string& where) {
-    const ChildOutcome check = directory_.Nsfutil({"check"});
+    const ChildOutcome check = dir_.Nsfutil({"check"});
     EXPECT_TRUE(check.Exited(0)) << where << "\n" << Describe(check);
-    const std::pair<int, int> consistent = directory_.CountConsistent();
+    const std::pair<int, int> consistent = dir_.CountConsistent();
     EXPECT_EQ(consistent.first, static_cast<int>(documents)) << where;
     EXPECT_EQ(consistent.second, 0) << where;
   }
@@ -143,7 +139,7 @@ class CrashRecoveryTest : public ::testing::Test {
                            const std::string& where) {
     AfterKill after;
     std::string error;
-    const std::vector<BusytimeRow> listed = directory_.ListBusytime(&error);
+    const std::vector<BusytimeRow> listed = dir_.ListBusytime(&error);
     EXPECT_TRUE(error.empty()) << where << ": " << error;
     ExpectDatabasesSound(listed.size(), where);
     std::map<std::string, std::vector<BusytimeRow>> documents;
@@ -182,8 +178,6 @@ class CrashRecoveryTest : public ::testing::Test {
     return highest;
   }
 
-  HarvestDirectory directory_{HARVEST_BINARY_DIR, "crash_recovery"};
-  HttpTestServer server_{0, Serve};
   std::set<std::string> addresses_;
   DocumentIds documents_;  // after the first run
   std::chrono::milliseconds run_time_{0};
@@ -204,8 +198,8 @@ TEST_F(CrashRecoveryTest, EveryKillLeavesEachUserTheOldOrTheNewDocument) {
     const std::string where = "kill " + std::to_string(round + 1);
     const std::uint32_t highest_before = Highest(state);
     TimedChild harvest;
-    ASSERT_TRUE(harvest.Start(directory_.HarvestProgram(), directory_.HarvestArguments(),
-                              directory_.Root(), "killed"));
+    ASSERT_TRUE(harvest.Start(dir_.HarvestProgram(), dir_.HarvestArguments(),
+                              dir_.Root(), "killed"));
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     harvest.Signal(SIGKILL);
     const ChildOutcome outcome = harvest.Wait(std::chrono::minutes(1));
@@ -220,7 +214,7 @@ TEST_F(CrashRecoveryTest, EveryKillLeavesEachUserTheOldOrTheNewDocument) {
   }
 
   const std::uint32_t highest_before = Highest(state);
-  const ChildOutcome rerun = directory_.Harvest();
+  const ChildOutcome rerun = dir_.Harvest();
   ASSERT_TRUE(rerun.Exited(0)) << Describe(rerun);
   DocumentIds final_ids;
   ExpectEveryUserOnce(&final_ids);

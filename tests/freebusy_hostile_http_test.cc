@@ -18,6 +18,7 @@
 #include "freebusy/http_client.h"
 #include "freebusy/prefetch_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/short_fetch_limits.h"
 
 namespace {
@@ -131,18 +132,7 @@ std::string GzipBomb(std::size_t copies, std::size_t* expanded) {
   return gzip;
 }
 
-class HostileHttpTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
-  void SetUp() override { ASSERT_TRUE(server_.ok()); }
-
-  std::string Host() const { return "\"127.0.0.1:" + std::to_string(server_.port()) + "\""; }
-
-  HttpTestServer server_;
-};
+using HostileHttpTest = test_support::LoopbackTest;
 
 // --- Servers that are slow, silent or speak no HTTP ---------------------------
 
@@ -171,19 +161,20 @@ TEST_F(HostileHttpTest, StallingServersAreCutAtTheirLimitsByEitherClient) {
   head_trickled.trickle_head = true;
   const std::string endless_line(300 * 1024, 'x');
   const std::string no_response =
-      "Error 28 has occurred.\nERR -- No response from " + Host() + ": ";
-  const std::string failed = "ERR -- The download from " + Host() + " failed: ";
+      "Error 28 has occurred.\nERR -- No response from " + HostInMessages() + ": ";
+  const std::string failed = "ERR -- The download from " + HostInMessages() + " failed: ";
   const std::string header_cap =
-      "ERR -- The server at " + Host() + " sent more than 100 header lines or 64 KiB of headers";
+      "ERR -- The server at " + HostInMessages() +
+      " sent more than 100 header lines or 64 KiB of headers";
   const std::vector<StallCase> cases = {
       {"never answers", silent, no_response, "slow"},
       {"25 bytes a second", never_idle, failed, "timed out"},
       {"one byte every 1.7 s, slower than the idle limit", slower_than_idle, failed, "slow"},
       {"the status line itself trickles", head_trickled, no_response, "slow"},
       {"closes without a word", Raw(""),
-       "Error 52 has occurred.\nERR -- No response from " + Host() + ": ", "Empty reply"},
+       "Error 52 has occurred.\nERR -- No response from " + HostInMessages() + ": ", "Empty reply"},
       {"answers with something that is not HTTP", Raw("\x89PNG\r\n\x1a\n garbage\r\n\r\n"),
-       "Error 1 has occurred.\nERR -- No response from " + Host() + ": ", "HTTP/0.9"},
+       "Error 1 has occurred.\nERR -- No response from " + HostInMessages() + ": ", "HTTP/0.9"},
       {"a header line that never ends", Raw("HTTP/1.1 200 OK\r\nX-Long: " + endless_line),
        header_cap, ""},
       {"a status line that never ends", Raw("HTTP/1.1 200 " + endless_line), header_cap, ""},
@@ -248,15 +239,15 @@ TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
   } cases[] = {
       // Never asked for, so never decoded: the bytes themselves are no text.
       {"Content-Encoding", content_encoded,
-       "ERR -- The download from " + Host() +
+       "ERR -- The download from " + HostInMessages() +
            " is compressed (Content-Encoding: gzip), so it is not a free/busy text\n"},
       {"Content-Encoding, until close", until_close,
-       "ERR -- The download from " + Host() +
+       "ERR -- The download from " + HostInMessages() +
            " is compressed (Content-Encoding: gzip), so it is not a free/busy text\n"},
       // libcurl decodes a transfer coding on its own; the cap counts what
       // comes out, so the expansion stops there.
       {"Transfer-Encoding", transfer_encoded,
-       "ERR -- The download from " + Host() + " is larger than 1000 bytes\n"},
+       "ERR -- The download from " + HostInMessages() + " is larger than 1000 bytes\n"},
   };
   HttpClient client(ShortFetchLimits());
   for (const auto& test : cases) {
@@ -281,8 +272,10 @@ TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
     EXPECT_EQ(download.result, bIdentity ? 1 : -1);
     EXPECT_EQ(download.body, bIdentity ? text : "");
     EXPECT_EQ(download.messages,
-              bIdentity ? "" : "ERR -- The download from " + Host() + " is compressed (Content-Encoding: " +
-                                   coding + "), so it is not a free/busy text\n");
+              bIdentity ? ""
+                        : "ERR -- The download from " + HostInMessages() +
+                              " is compressed (Content-Encoding: " + coding +
+                              "), so it is not a free/busy text\n");
   }
 }
 
@@ -297,7 +290,7 @@ TEST_F(HostileHttpTest, NetworkBytesInMessagesShowAsEscapes) {
   server_.Reply("/moved", Redirect("http://h\x9B" "2J.example/fb"));
   HttpClient client(ShortFetchLimits());
   EXPECT_EQ(client.Get(server_.Url("/coded").c_str()).messages,
-            "ERR -- The download from " + Host() +
+            "ERR -- The download from " + HostInMessages() +
                 " is compressed (Content-Encoding: x\\x9B2J\\xFF), so it is not a free/busy text\n");
 
   // Should the host name get past libcurl, the loopback server answers for it
@@ -317,7 +310,7 @@ TEST_F(HostileHttpTest, NoHeaderCanBeInjectedThroughAUrlOrARedirect) {
   const std::string port = std::to_string(server_.port());
   const std::string authority = "127.0.0.1:" + port;
   const std::string refused_redirect =
-      "ERR -- The server at " + Host() + " redirected to a refused URL: ";
+      "ERR -- The server at " + HostInMessages() + " redirected to a refused URL: ";
   const std::string control = "it contains a space or a control character\n";
   server_.Reply("/cr", Redirect("/fb\rX-Injected: 1"));
   server_.Reply("/encoded", Redirect("/fb%0D%0AX-Injected:%201"));
@@ -331,17 +324,17 @@ TEST_F(HostileHttpTest, NoHeaderCanBeInjectedThroughAUrlOrARedirect) {
     std::string messages;  // "*": whatever libcurl makes of it, as long as it is one line
   } cases[] = {
       {"http://" + authority + "/fb%0D%0AX-Injected:%201",
-       "ERR -- The server at " + Host() + " answered with HTTP status 404\n"},
+       "ERR -- The server at " + HostInMessages() + " answered with HTTP status 404\n"},
       {"http://" + authority + "/fb?q=%0d%0aX-Injected:%201", ""},
       {"http://a%0D%0AX-Injected:%201:pw@" + authority + "/fb", ""},
       {"http://" + authority + "/fb%00",
-       "ERR -- The server at " + Host() + " answered with HTTP status 404\n"},
+       "ERR -- The server at " + HostInMessages() + " answered with HTTP status 404\n"},
       {"http://127.0.0.1%0D%0AX-Injected:%201:" + port + "/fb", "*"},
       {"http://127.0.0.1%0D%0AX-Injected%3A1/fb", "*"},
       // libcurl ends a header value at a lone CR, so this one leads to /fb.
       {"http://" + authority + "/cr", ""},
       {"http://" + authority + "/encoded",
-       "ERR -- The server at " + Host() + " answered with HTTP status 404\n"},
+       "ERR -- The server at " + HostInMessages() + " answered with HTTP status 404\n"},
       {"http://" + authority + "/encoded-query", ""},
       {"http://" + authority + "/space", "*"},
       {"http://" + authority + "/tab", refused_redirect + control},

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "freebusy/http_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/short_fetch_limits.h"
 
 namespace {
@@ -52,15 +52,8 @@ int LineCount(const std::string& messages) {
   return lines;
 }
 
-class HttpClientTest : public testing::Test {
+class HttpClientTest : public test_support::LoopbackTest {
  protected:
-  static void SetUpTestSuite() {
-    // A proxy from the environment must not see the loopback traffic.
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
-  void SetUp() override { ASSERT_TRUE(server_.ok()); }
-
   // Asserts one failed download with exactly one "ERR -- " line that holds `words`.
   void ExpectFailure(const Download& download, const std::string& words) {
     EXPECT_EQ(download.result, -1);
@@ -70,9 +63,6 @@ class HttpClientTest : public testing::Test {
     EXPECT_NE(download.messages.find(words), std::string::npos) << download.messages;
   }
 
-  std::string HostInMessages() { return "\"127.0.0.1:" + std::to_string(server_.port()) + "\""; }
-
-  HttpTestServer server_;
   HttpClient client_{ShortFetchLimits()};
 };
 

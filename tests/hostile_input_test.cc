@@ -7,7 +7,6 @@
 // a busy-time document unless the run stopped right there with its failure
 // line.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include "base/ascii.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/restricted_run.h"
 #include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
@@ -32,7 +32,6 @@ namespace fs = std::filesystem;
 using test_support::BusytimeRow;
 using test_support::ChildOutcome;
 using test_support::Describe;
-using test_support::HarvestDirectory;
 using test_support::RestrictedCommand;
 
 constexpr auto kRunLimit = std::chrono::seconds(60);
@@ -73,21 +72,13 @@ std::set<std::string> NamesOf(const std::map<std::string, std::string>& files) {
   return names;
 }
 
-class HostileInputTest : public testing::Test {
+class HostileInputTest : public test_support::HarvestProcessTest {
  protected:
-  static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
+  HostileInputTest() : HarvestProcessTest("hostile_input", Serve, {"--mail-server", kMailServer}) {}
 
   void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    ASSERT_TRUE(server_.ok());
     ASSERT_TRUE(fs::exists(HARVEST_BINARY_DIR "/busytime-harvest")) << "build busytime-harvest";
-    const ChildOutcome init = test_support::RunTimedChild(
-        HARVEST_BINARY_DIR "/nsfutil", {"init", dir_.Data().string(), "--mail-server", kMailServer},
-        dir_.Root(), kRunLimit);
-    ASSERT_TRUE(init.Exited(0)) << Describe(init);
+    ASSERT_NO_FATAL_FAILURE(HarvestProcessTest::SetUp());
   }
 
   // Serves "/fb/<periods>..." with that many busy periods.
@@ -140,9 +131,6 @@ class HostileInputTest : public testing::Test {
     return {
         dir_.HarvestProgram(), {test_support::SettingsArgument(settings)}, dir_.Root(), kRunLimit};
   }
-
-  HarvestDirectory dir_{HARVEST_BINARY_DIR, "hostile_input"};
-  HttpTestServer server_{0, &HostileInputTest::Serve};
 };
 
 // --- Profile values -------------------------------------------------------------

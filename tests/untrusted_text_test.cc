@@ -2,21 +2,19 @@
 // a profile URL that holds a password, and free/busy texts that a server
 // cut short. The programs run as processes against a loopback server.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
 
 using test_support::ChildOutcome;
 using test_support::Describe;
-using test_support::HarvestDirectory;
 
 const std::string kText = test_support::FreeBusyText(
     {"20250102T090000Z/PT1H", "20250103T090000Z/PT1H", "20250104T090000Z/PT1H",
@@ -41,19 +39,9 @@ HttpReply ShortLength(std::size_t length) {
              "\r\nConnection: close\r\n\r\n" + kText);
 }
 
-class UntrustedTextTest : public testing::Test {
+class UntrustedTextTest : public test_support::HarvestProcessTest {
  protected:
-  static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    ASSERT_TRUE(server_.ok());
-    const ChildOutcome init = dir_.Init();
-    ASSERT_TRUE(init.Exited(0)) << Describe(init);
-  }
+  UntrustedTextTest() : HarvestProcessTest("untrusted_text") {}
 
   std::map<std::string, int> EntriesByUser() const {
     std::map<std::string, int> entries;
@@ -62,9 +50,6 @@ class UntrustedTextTest : public testing::Test {
     EXPECT_EQ(error, "");
     return entries;
   }
-
-  HarvestDirectory dir_{HARVEST_BINARY_DIR, "untrusted_text"};
-  HttpTestServer server_;
 };
 
 TEST_F(UntrustedTextTest, APasswordInAProfileUrlIsNeverPrinted) {

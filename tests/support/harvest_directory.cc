@@ -124,8 +124,10 @@ HarvestDirectory::~HarvestDirectory() {
   fs::remove_all(root_, ignored);
 }
 
-ChildOutcome HarvestDirectory::Init() const {
-  return RunTimedChild(binary_dir_ + "/nsfutil", {"init", data_.string()}, root_, kToolLimit);
+ChildOutcome HarvestDirectory::Init(const std::vector<std::string>& options) const {
+  std::vector<std::string> args = {"init", data_.string()};
+  args.insert(args.end(), options.begin(), options.end());
+  return RunTimedChild(binary_dir_ + "/nsfutil", args, root_, kToolLimit);
 }
 
 ChildOutcome HarvestDirectory::Nsfutil(std::vector<std::string> args) const {

@@ -1,6 +1,6 @@
 // A data directory for tests that run the built programs as processes, made
 // and read the way an administrator does: `nsfutil init`, `profile import`,
-// `busytime list`, `check`. No mail server is configured, so the busy-time
+// `busytime list`, `check`. Unless Init() names a mail server, the busy-time
 // database lies in the data directory itself. The folder is removed when the
 // object goes.
 //
@@ -65,8 +65,9 @@ class HarvestDirectory {
     return {test_support::SettingsArgument(Ini())};
   }
 
-  // `nsfutil init` on the data directory (which may exist, empty).
-  ChildOutcome Init() const;
+  // `nsfutil init` on the data directory (which may exist, empty), with
+  // `options` after it ("--mail-server", name).
+  ChildOutcome Init(const std::vector<std::string>& options = {}) const;
   // nsfutil with "--ini" and the data directory's settings file before `args`.
   ChildOutcome Nsfutil(std::vector<std::string> args) const;
   // Imports (address, URL) pairs through a CSV file. Neither may hold a comma,
