@@ -12,6 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. bench/loopback_server.sh
 mib=${1:-12}
 repeat=${2:-10}
 [ -x /usr/bin/time ] || { echo "big_text: /usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
@@ -38,16 +39,8 @@ awk -v size=$((mib * 1024 * 1024)) 'BEGIN {
   printf "END:VFREEBUSY\r\nEND:VCALENDAR\r\n"
 }' >"$work/texts/big.ifb"
 
-port_file=$work/server.port
-"$root/$build/loopback-http-server" --root "$work/texts" --port 0 --port-file "$port_file" \
-  >"$work/server.log" 2>&1 &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do
-  [ -s "$port_file" ] && break
-  sleep 0.1
-done
-url=http://127.0.0.1:$(tr -d '[:space:]' <"$port_file")/big.ifb
+start_loopback_server "$root/$build/loopback-http-server" "$work" "$work/texts"
+url=$server_base/big.ifb
 for _ in $(seq 1 "$repeat"); do echo "$url"; done >"$work/urls.txt"
 
 echo "== a text of $(stat -c %s "$work/texts/big.ifb") bytes, $repeat times"

@@ -28,6 +28,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. bench/loopback_server.sh
 
 if [ $# -lt 2 ]; then
   echo "usage: bench/run_bench.sh N LATENCY_MS [K ...]" >&2
@@ -97,22 +98,12 @@ write_texts() {
 write_texts "$work/texts"
 texts=(week.ifb month.ifb quarter.ifb free.ifb)
 
-port_file=$work/server.port
-"$server" --root "$work/texts" --port 0 --latency-ms "$latency" --port-file "$port_file" --hang /hang \
-  >"$work/server.log" 2>&1 &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do
-  [ -s "$port_file" ] && break
-  sleep 0.1
-done
-[ -s "$port_file" ] || { echo "run_bench: the HTTP server did not start" >&2; exit 1; }
-base=http://127.0.0.1:$(tr -d '[:space:]' <"$port_file")
+start_loopback_server "$server" "$work" "$work/texts" --latency-ms "$latency" --hang /hang
 
 echo "== $users users, server latency $latency ms, texts: ${texts[*]}${HUNG_AT:+, user $HUNG_AT hung}"
 "$nsfutil" init "$work/data" >/dev/null
 ini=$work/data/notes.ini
-awk -v n="$users" -v base="$base" -v list="${texts[*]}" -v hung="${HUNG_AT:-0}" 'BEGIN {
+awk -v n="$users" -v base="$server_base" -v list="${texts[*]}" -v hung="${HUNG_AT:-0}" 'BEGIN {
   split(list, t, " ")
   print "address,url"
   for (i = 1; i <= n; i++)
