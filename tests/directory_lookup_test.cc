@@ -46,6 +46,17 @@ std::vector<std::string> Calls(std::vector<std::string> tail) {
   return calls;
 }
 
+// The view opened, `user`'s one match (0x20) found and its name read back,
+// then `tail`.
+std::vector<std::string> FoundAndChecked(const std::string& user, std::vector<std::string> tail) {
+  std::vector<std::string> calls = Calls(
+      {"FindByName(busytime.nsf/Main," + user + ",2)", "ReadEntries(busytime.nsf/Main,0,0,1,1,1)",
+       "LockObject", "UnlockObject", "FreeObject", "NoteOpen(busytime.nsf,0x00000020)",
+       "ItemGetText(busytime.nsf,0x00000020,$Name,261)", "NoteClose(busytime.nsf,0x00000020)"});
+  calls.insert(calls.end(), tail.begin(), tail.end());
+  return calls;
+}
+
 class LookupTest : public ::testing::TestWithParam<LookupCase> {
  protected:
   void SetUp() override {
@@ -117,14 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, LookupTest,
     ::testing::Values(
         LookupCase{"OneDocumentIsDeleted", "ALICE@x.com", "", 0, 1, 0, "", "",
-                   Calls({"FindByName(busytime.nsf/Main,ALICE@x.com,2)",
-                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
-                          "UnlockObject", "FreeObject",
-                          "NoteOpen(busytime.nsf,0x00000020)",
-                          "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
-                          "NoteClose(busytime.nsf,0x00000020)",
-                          "NoteDelete(busytime.nsf,0x00000020,0)", "NoteCreate(busytime.nsf)",
-                          "CloseCollection(busytime.nsf/Main)"}),
+                   FoundAndChecked("ALICE@x.com", {"NoteDelete(busytime.nsf,0x00000020,0)",
+                                                   "NoteCreate(busytime.nsf)",
+                                                   "CloseCollection(busytime.nsf/Main)"}),
                    {0x24, 0x28}},
         LookupCase{"NoDocumentYet", "carol@x.com", "", 0, 1, 0, "", "",
                    Calls({"FindByName(busytime.nsf/Main,carol@x.com,2)",
@@ -164,24 +170,13 @@ INSTANTIATE_TEST_SUITE_P(
                           "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         LookupCase{"DeleteFailsInTheStore", "alice@x.com", "NoteDelete", kIo, kStore, kIo, "", "",
-                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
-                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
-                          "UnlockObject", "FreeObject",
-                          "NoteOpen(busytime.nsf,0x00000020)",
-                          "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
-                          "NoteClose(busytime.nsf,0x00000020)",
-                          "CloseCollection(busytime.nsf/Main)"}),
+                   FoundAndChecked("alice@x.com", {"CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // Another run deleted it first: this user is skipped, nothing created.
         LookupCase{"DeletedMeanwhileNothingCreatedBlockReleased", "alice@x.com", "NoteDelete",
                    kGone, -1, kGone, "", "\nfake error 304\n",
-                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
-                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
-                          "UnlockObject", "FreeObject",
-                          "NoteOpen(busytime.nsf,0x00000020)",
-                          "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
-                          "NoteClose(busytime.nsf,0x00000020)", "LoadErrorText(304,200)",
-                          "CloseCollection(busytime.nsf/Main)"}),
+                   FoundAndChecked("alice@x.com", {"LoadErrorText(304,200)",
+                                                   "CloseCollection(busytime.nsf/Main)"}),
                    {0x20, 0x24, 0x28}},
         // The match is checked before it is deleted: one that cannot be
         // opened is not deleted and nothing is created.
@@ -197,15 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
         // runtime ended; NotesTerm is the last call.
         LookupCase{"CreateFailsEndsTheRuntime", "alice@x.com", "NoteCreate", kIo,
                    kOpenBusytimeDocFatal, kIo, "", "\nfake error 279\n",
-                   Calls({"FindByName(busytime.nsf/Main,alice@x.com,2)",
-                          "ReadEntries(busytime.nsf/Main,0,0,1,1,1)", "LockObject",
-                          "UnlockObject", "FreeObject",
-                          "NoteOpen(busytime.nsf,0x00000020)",
-                          "ItemGetText(busytime.nsf,0x00000020,$Name,261)",
-                          "NoteClose(busytime.nsf,0x00000020)",
-                          "NoteDelete(busytime.nsf,0x00000020,0)", "LoadErrorText(279,200)",
-                          "CloseCollection(busytime.nsf/Main)", "DbClose(busytime.nsf)",
-                          "NotesTerm"}),
+                   FoundAndChecked("alice@x.com", {"NoteDelete(busytime.nsf,0x00000020,0)",
+                                                   "LoadErrorText(279,200)",
+                                                   "CloseCollection(busytime.nsf/Main)",
+                                                   "DbClose(busytime.nsf)", "NotesTerm"}),
                    {0x24, 0x28}}),
     [](const auto& info) { return std::string(info.param.name); });
 

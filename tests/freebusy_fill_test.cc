@@ -33,15 +33,20 @@ std::vector<BusyPeriodText> ThreePeriods() {
           Period("2007-01-04 12:15:30 GMT", "2007-01-04 13:00:00 GMT")};
 }
 
+// The settings with which the import reads its time texts.
+const IntlSettings kIntl = [] {
+  IntlSettings intl{};
+  intl.flags = 396;
+  return intl;
+}();
+constexpr TimeTextFormat kFormat{{4, 0, 0, 2}};
+
 // The TimeDate bytes the fake (and the local runtime) give for a time text.
 std::array<std::uint8_t, 8> TimeBytes(const char* text) {
   FakeGateway fake;
-  IntlSettings intl{};
-  intl.flags = 396;
-  const TimeTextFormat format{{4, 0, 0, 2}};
   TimeDate time{};
   const char* cursor = text;
-  EXPECT_EQ(fake.TextToTime(&intl, &format, &cursor, 23, &time), 0) << text;
+  EXPECT_EQ(fake.TextToTime(&kIntl, &kFormat, &cursor, 23, &time), 0) << text;
   std::array<std::uint8_t, 8> bytes{};
   std::memcpy(bytes.data(), time.bytes, 8);
   return bytes;
@@ -84,14 +89,11 @@ class FillTest : public ::testing::Test {
 TEST(SchedEntry, LayoutOfBothRecords) {
   FakeGateway fake;
   notes::ScopedBackend scoped(fake);
-  IntlSettings intl{};
-  intl.flags = 396;
-  const TimeTextFormat format{{4, 0, 0, 2}};
 
   std::array<std::uint8_t, 80> entry;
   entry.fill(0xEE);
-  BuildSchedEntry("2007-01-02 08:00:00 GMT", "2007-01-02 09:30:00 GMT", entry.data(), &intl,
-                  &format);
+  BuildSchedEntry("2007-01-02 08:00:00 GMT", "2007-01-02 09:30:00 GMT", entry.data(), &kIntl,
+                  &kFormat);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(entry[i], 0) << i;
   const auto start = TimeBytes("2007-01-02 08:00:00 GMT");
   const auto end = TimeBytes("2007-01-02 09:30:00 GMT");
@@ -103,8 +105,8 @@ TEST(SchedEntry, LayoutOfBothRecords) {
 
   std::array<std::uint8_t, 80> ext;
   ext.fill(0xEE);
-  BuildSchedEntryExt("2007-01-02 08:00:00 GMT", "2007-01-02 09:30:00 GMT", ext.data(), &intl,
-                     &format);
+  BuildSchedEntryExt("2007-01-02 08:00:00 GMT", "2007-01-02 09:30:00 GMT", ext.data(), &kIntl,
+                     &kFormat);
   EXPECT_TRUE(std::equal(entry.begin(), entry.begin() + 36, ext.begin()));
   const std::uint8_t appt[16] = {0xc0, 0x28, 0x59, 0xf1, 0x92, 0x0f, 0x08, 0x3d,
                                  0xf2, 0x8e, 0x79, 0x00, 0x61, 0x71, 0x25, 0x88};
@@ -116,12 +118,9 @@ TEST(SchedEntry, LayoutOfBothRecords) {
 TEST(SchedEntry, UnreadableTimeTextGivesZeroTimeNotLeftovers) {
   FakeGateway fake;
   notes::ScopedBackend scoped(fake);
-  IntlSettings intl{};
-  intl.flags = 396;
-  const TimeTextFormat format{{4, 0, 0, 2}};
   std::array<std::uint8_t, 36> entry;
   entry.fill(0xEE);
-  BuildSchedEntry("2007-13-02 08:00:00 GMT", "garbage", entry.data(), &intl, &format);
+  BuildSchedEntry("2007-13-02 08:00:00 GMT", "garbage", entry.data(), &kIntl, &kFormat);
   for (int i = 16; i < 32; ++i) EXPECT_EQ(entry[i], 0) << i;
   EXPECT_EQ(entry[32], 8);
 }
