@@ -8,9 +8,9 @@
 // first, and the URLs of those that can be harvested are announced to the
 // text source, which may then download them ahead. The users are still
 // harvested one after the other in profile order, every database write in
-// the same order as in the sequential run, and whatever reading a profile
+// the same order as with a concurrency of 1, and whatever reading a profile
 // has to say is printed at that profile's place; so the console shows the
-// same lines in the same order as the sequential run.
+// same lines in the same order as the run one profile at a time.
 #include "app/harvest_run.h"
 
 #include <cstdio>
@@ -184,12 +184,9 @@ std::uint32_t CountProfiles(const NoteId* note_ids, std::uint32_t entries) {
   return profiles;
 }
 
-// The run. `source_for` gives the text source once the settings are known;
-// `read_settings` false keeps the sequential run without them. How each
-// profile's turn ended goes to `recorder`.
-int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
-        const std::function<TextSource&(const AheadSettings&, const NetworkSettings&)>&
-            source_for) {
+// The run, with the source `make_source` gives once the settings are read.
+// How each profile's turn ended goes to `recorder`.
+int Run(int argc, char** argv, RunRecorder& recorder, const TextSourceFactory& make_source) {
   char path_name[kMaxPathBuffer] = {};
 
   Status error = NotesInit(argc, argv);
@@ -202,27 +199,18 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
   recorder.SetOutputs(outputs.report, outputs.metrics);
 
   AheadSettings ahead;
-  ahead.concurrency = 1;
   NetworkSettings network;
-  if (read_settings) {
-    ahead = AheadSettings();
-    if (!ReadAheadSettings(&ahead) || !ReadNetworkSettings(&network)) {
-      std::fputs(kUnsuccessful, stdout);
-      NotesTerm();
-      return -1;
-    }
-  }
-  // Calendars of events are read against the run's start; the sequential
-  // run of the tests reads them with the default window and zone.
+  // Calendars of events are read against the run's start.
   CalendarSettings calendar;
   calendar.run_start = static_cast<std::int64_t>(std::time(nullptr));
-  if (read_settings && !ReadCalendarSettings(&calendar)) {
+  if (!ReadAheadSettings(&ahead) || !ReadNetworkSettings(&network) ||
+      !ReadCalendarSettings(&calendar)) {
     std::fputs(kUnsuccessful, stdout);
     NotesTerm();
     return -1;
   }
-  const int concurrency = ahead.concurrency;
-  TextSource& source = source_for(ahead, network);
+  const std::unique_ptr<TextSource> made = make_source(ahead, network);
+  TextSource& source = *made;
 
   RunDatabases dbs;
   error = DbOpen("ruvconfig.nsf", &dbs.db_ftsearch);
@@ -257,7 +245,8 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
   std::printf("Found %u calendar profiles\n", static_cast<unsigned>(NumConfigDocsFound));
   recorder.ProfilesListed(CountProfiles(note_ids, NumConfigDocsFound));
 
-  ProfileCursor profiles(dbs.db_ftsearch, note_ids, NumConfigDocsFound, concurrency > 1, source);
+  ProfileCursor profiles(dbs.db_ftsearch, note_ids, NumConfigDocsFound, ahead.concurrency > 1,
+                         source);
   ProfileRead profile;
   while (profiles.Next(&profile)) {
     recorder.UserStarted();
@@ -291,23 +280,8 @@ int Run(int argc, char** argv, bool read_settings, RunRecorder& recorder,
 }  // namespace
 
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source) {
-  std::unique_ptr<TextSource> source;
   RunRecorder recorder;
-  const int exit_code = Run(argc, argv, true, recorder,
-                            [&](const AheadSettings& ahead, const NetworkSettings& network)
-                                -> TextSource& {
-                              source = make_source(ahead, network);
-                              return *source;
-                            });
-  recorder.Finish(exit_code);
-  return exit_code;
-}
-
-int RunHarvest(int argc, char** argv, TextSource& source) {
-  RunRecorder recorder;
-  const int exit_code =
-      Run(argc, argv, false, recorder,
-          [&](const AheadSettings&, const NetworkSettings&) -> TextSource& { return source; });
+  const int exit_code = Run(argc, argv, recorder, make_source);
   recorder.Finish(exit_code);
   return exit_code;
 }

@@ -21,15 +21,12 @@ using TextSourceFactory =
 // when the runtime did not start or the busy-time database did not close, -1
 // when the run stopped on an error, a setting of downloading ahead or of
 // calendars (HarvestWindowDays, HarvestTimeZone) out of range, a malformed
-// proxy URL or an unreadable CA file included. Every run
-// that read the profile list ends its output with the summary line; the run
-// report and the metrics file are written where HarvestReport and
-// HarvestMetrics say (by both forms of RunHarvest). With a concurrency above 1 the profiles are read
-// first and their URLs announced to the source, which may then download
-// ahead; the console shows the same lines in the same order either way.
+// proxy URL or an unreadable CA file included. Every run reads these settings
+// before it opens a database, then makes its source with `make_source`. Every
+// run that read the profile list ends its output with the summary line; the
+// run report and the metrics file are written where HarvestReport and
+// HarvestMetrics say. With a concurrency above 1 the profiles are read first
+// and their URLs announced to the source, which may then download ahead; the
+// console shows the same lines in the same order either way, and with a
+// concurrency of 1 every profile is read, fetched and written before the next.
 int RunHarvest(int argc, char** argv, const TextSourceFactory& make_source);
-
-// The strictly sequential run with a source the caller made: each profile is
-// read, fetched and written before the next, and neither HarvestConcurrency
-// nor the calendar settings (HarvestWindowDays, HarvestTimeZone) are read.
-int RunHarvest(int argc, char** argv, TextSource& source);

@@ -27,13 +27,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/harvest_run.h"
 #include "notes/backend.h"
 #include "notes/notes.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/in_process_run.h"
 #include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 #include "tests/support/timed_child.h"
@@ -373,15 +373,10 @@ TEST(InterleavedLookupTest, NeverDeletesADocumentAnotherRunSavedMeanwhile) {
   source.table["http://fb/bob"] = {1, test_support::FreeBusyText({}), ""};
 
   notes::ScopedBackend installed(fake);
-  char program[] = "busytime-harvest";
-  char* argv[] = {program, nullptr};
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int exit_code = RunHarvest(1, argv, source);
-  const std::string out = testing::internal::GetCapturedStdout();
-  const std::string err = testing::internal::GetCapturedStderr();
+  const test_support::CapturedRun run = test_support::RunCaptured({}, source);
+  const std::string& out = run.out;
 
-  EXPECT_EQ(exit_code, 0) << out << err;
+  EXPECT_EQ(run.exit_code, 0) << out << run.err;
   EXPECT_EQ(fake.ItemText("Mail1::busytime.nsf", OtherRunSavesBetweenSearchAndRead::kAaronsDocument,
                           "$Name"),
             "aaron@x.com")

@@ -28,6 +28,7 @@
 #include "notes/notes.h"
 #include "tests/support/harvest_directory.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/in_process_run.h"
 #include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 
@@ -192,21 +193,18 @@ class HarvestConcurrencyTest : public testing::Test {
   // The harvest in this process, with the program's own settings and a one
   // second idle limit.
   static ChildOutcome HarvestWithShortIdleLimit(const fs::path& data) {
-    std::string settings = test_support::SettingsArgument(data / "notes.ini");
-    char program[] = "busytime-harvest";
-    char* argv[] = {program, settings.data(), nullptr};
     FetchLimits limits;
     limits.idle_timeout_s = 1;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    test_support::CapturedRun run = test_support::RunCaptured(
+        {test_support::SettingsArgument(data / "notes.ini")},
+        [&limits](const AheadSettings& ahead, const NetworkSettings&) {
+          return MakeHttpSource(ahead, limits);
+        });
     ChildOutcome outcome;
     outcome.started = true;
-    outcome.exit_code =
-        RunHarvest(2, argv, [&limits](const AheadSettings& ahead, const NetworkSettings&) {
-          return MakeHttpSource(ahead, limits);
-        }) & 0xFF;
-    outcome.out = testing::internal::GetCapturedStdout();
-    outcome.err = testing::internal::GetCapturedStderr();
+    outcome.exit_code = run.exit_code & 0xFF;
+    outcome.out = std::move(run.out);
+    outcome.err = std::move(run.err);
     return outcome;
   }
 

@@ -11,12 +11,13 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/harvest_run.h"
 #include "notes/local/local_runtime.h"
 #include "notes/status_codes.h"
 #include "tests/support/faulty_backend.h"
+#include "tests/support/in_process_run.h"
 #include "tests/support/settings_argument.h"
 #include "tests/support/table_text_source.h"
 
@@ -119,14 +120,10 @@ class EndToEndTest : public ::testing::Test {
 
   int Run(notes::Backend& backend) {
     notes::ScopedBackend installed(backend);
-    char program[] = "busytime-harvest";
-    char* argv[] = {program, settings_argument_.data(), nullptr};
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int exit_code = RunHarvest(2, argv, source_);
-    out_ = testing::internal::GetCapturedStdout();
-    err_ = testing::internal::GetCapturedStderr();
-    return exit_code;
+    test_support::CapturedRun run = test_support::RunCaptured({settings_argument_}, source_);
+    out_ = std::move(run.out);
+    err_ = std::move(run.err);
+    return run.exit_code;
   }
 
   // The busy-time documents after the run, by "$Name", each with its items.

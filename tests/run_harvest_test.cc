@@ -9,12 +9,13 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/harvest_run.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
 #include "tests/support/faulty_backend.h"
+#include "tests/support/in_process_run.h"
 #include "tests/support/table_text_source.h"
 
 namespace {
@@ -89,15 +90,10 @@ class HarvestRunTest : public ::testing::Test {
 
  protected:
   int Run() {
-    char program[] = "busytime-harvest";
-    char settings[] = "=notes.ini";
-    char* argv[] = {program, settings, nullptr};
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int exit_code = RunHarvest(2, argv, source_);
-    out_ = testing::internal::GetCapturedStdout();
-    err_ = testing::internal::GetCapturedStderr();
-    return exit_code;
+    test_support::CapturedRun run = test_support::RunCaptured({"=notes.ini"}, source_);
+    out_ = std::move(run.out);
+    err_ = std::move(run.err);
+    return run.exit_code;
   }
 
   // The new documents of the busy-time database for `address`, and whether
@@ -121,6 +117,7 @@ class HarvestRunTest : public ::testing::Test {
 };
 
 TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
+  fake_.settings["HarvestConcurrency"] = "1";  // the calls of one profile after the other
   ASSERT_EQ(Run(), 0);
   EXPECT_EQ(out_, std::string(kFound) + kAliceLines + kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(err_, "");
@@ -130,9 +127,14 @@ TEST_F(HarvestRunTest, CleanRunGivesEveryUserOneNewDocument) {
   EXPECT_EQ(DocumentsOf("carol@x.com"), (std::vector<NoteId>{0x1002}));
 
   // The run's own calls, in order; the category entry is never opened.
+  // The run's own settings are all read before the first database opens.
   std::vector<std::string> expected = {
       "NotesInit(busytime-harvest,=notes.ini)", "GetEnvString(HarvestReport,4098)",
-      "GetEnvString(HarvestMetrics,4098)", "DbOpen(ruvconfig.nsf)",
+      "GetEnvString(HarvestMetrics,4098)", "GetEnvString(HarvestConcurrency,261)",
+      "GetEnvString(HarvestAheadBytes,261)", "GetEnvString(HarvestHostConnections,261)",
+      "GetEnvString(HarvestProxy,4098)", "GetEnvString(HarvestNoProxy,4098)",
+      "GetEnvString(HarvestCAFile,4098)", "GetEnvString(HarvestWindowDays,261)",
+      "GetEnvString(HarvestTimeZone,261)", "DbOpen(ruvconfig.nsf)",
       "GetEnvString(MailServer,261)", "MakeNetPath(null,Mail1,busytime.nsf)",
       "DbOpen(Mail1::busytime.nsf)"};
   for (const auto& [id, user] : {std::pair{kAlice, "alice"}, {kBob, "bob"}, {kCarol, "carol"}}) {
@@ -291,10 +293,14 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to write busytime document.\n" + kNoneDone + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},
-        // The first two NoteClose calls are those of alice's profile note and
-        // of her old document, read to check its address.
+        // One profile after the other, the first two NoteClose calls are those
+        // of alice's profile note and of her old document, read to check its
+        // address.
         StopCase{"CloseEndsTheRun",
-                 [](HarvestRunTest& test, FakeGateway&) { test.Fail("NoteClose", kIo, 3); },
+                 [](HarvestRunTest& test, FakeGateway& fake) {
+                   fake.settings["HarvestConcurrency"] = "1";
+                   test.Fail("NoteClose", kIo, 3);
+                 },
                  std::string(kFound) + kAliceLoading + kAlicePopulating +
                      "ERR -- Failed to close busytime document.\n" + kNoneDone + kUnsuccessful,
                  "\nfake error 279\n", {"http://fb/alice"}},

@@ -6,11 +6,12 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
-#include "app/harvest_run.h"
 #include "notes/status_codes.h"
 #include "tests/support/fake_gateway.h"
 #include "tests/support/faulty_backend.h"
+#include "tests/support/in_process_run.h"
 #include "tests/support/table_text_source.h"
 #include "tests/support/timed_child.h"
 
@@ -51,14 +52,10 @@ class RunReportTest : public ::testing::Test {
   }
 
   int Run() {
-    char program[] = "busytime-harvest";
-    char* argv[] = {program, nullptr};
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int exit_code = RunHarvest(1, argv, source_);
-    out_ = testing::internal::GetCapturedStdout();
-    err_ = testing::internal::GetCapturedStderr();
-    return exit_code;
+    test_support::CapturedRun run = test_support::RunCaptured({}, source_);
+    out_ = std::move(run.out);
+    err_ = std::move(run.err);
+    return run.exit_code;
   }
 
   // What run_files.py reads in the file `name` as `kind` ("report", "metrics").
