@@ -86,10 +86,8 @@ void WriteEvents(JsonWriter& json, const ScheduleList& list) {
   json.BeginArray();
   for (const ScheduleInterval& interval : list.entries) {
     json.BeginInlineObject();
-    json.Key("start");
-    json.String(FormatTime(interval.start));
-    json.Key("end");
-    json.String(FormatTime(interval.end));
+    json.StringField("start", FormatTime(interval.start));
+    json.StringField("end", FormatTime(interval.end));
     json.EndObject();
   }
   json.EndArray();
@@ -97,22 +95,16 @@ void WriteEvents(JsonWriter& json, const ScheduleList& list) {
 
 void WriteDocumentJson(JsonWriter& json, const BusytimeDocument& document) {
   json.BeginObject();
-  json.Key("noteid");
-  json.Number(document.note_id);
-  json.Key("name");
-  json.String(document.name);
+  json.NumberField("noteid", document.note_id);
+  json.StringField("name", document.name);
   json.Key("items");
   json.BeginArray();
   for (const notes::local::ItemInfo& item : document.items) {
     json.BeginInlineObject();
-    json.Key("name");
-    json.String(item.name);
-    json.Key("type");
-    json.Number(item.type_code);
-    json.Key("flags");
-    json.Number(item.flags);
-    json.Key("length");
-    json.Number(item.value.size());
+    json.StringField("name", item.name);
+    json.NumberField("type", item.type_code);
+    json.NumberField("flags", item.flags);
+    json.NumberField("length", item.value.size());
     json.EndObject();
   }
   json.EndArray();
@@ -132,18 +124,18 @@ void WriteDocumentJson(JsonWriter& json, const BusytimeDocument& document) {
 }  // namespace
 
 int ShowBusytime(const CommandLine& line) {
-  const bool bOneUser = line.words.size() > 2;
+  const bool one_user = line.words.size() > 2;
   ToolSession session(line.ini_path);
   ScopedDb database(session.BusytimeDatabasePath());
 
   std::vector<BusytimeDocument> documents;
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
     BusytimeDocument document = ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
-    if (!bOneUser || SameAddress(document.name, line.words[2])) {
+    if (!one_user || SameAddress(document.name, line.words[2])) {
       documents.push_back(std::move(document));
     }
   }
-  if (bOneUser && documents.empty()) {
+  if (one_user && documents.empty()) {
     throw ToolError("no busy-time document for " + EscapeUntrusted(line.words[2]));
   }
 

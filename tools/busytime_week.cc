@@ -128,18 +128,18 @@ int ShowBusytimeWeek(const CommandLine& line) {
   for (int offset = 0; offset < 7; ++offset) {
     std::tm date{};
     std::int64_t start = HourStart(first, offset, 0, &date);
-    char row[64];
-    std::strftime(row, sizeof row, "%Y-%m-%d ", &date);
-    std::string strRow = row;
+    char day[64];
+    std::strftime(day, sizeof day, "%Y-%m-%d ", &date);
+    std::string row = day;
     for (int hour = 0; hour < 24; ++hour) {
       const std::int64_t end = HourStart(first, offset, hour + 1, nullptr);
       bool busy = false;
       for (const Interval& interval : intervals)
         busy = busy || (interval.start < end && interval.end > start);
-      strRow += busy ? '#' : '.';
+      row += busy ? '#' : '.';
       start = end;
     }
-    std::printf("%s\n", strRow.c_str());
+    std::printf("%s\n", row.c_str());
   }
   return kExitOk;
 }

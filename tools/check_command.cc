@@ -45,55 +45,55 @@ std::vector<std::string> FindDatabases(const fs::path& data_directory,
 }
 
 // The entry lists of every document; one line per problem.
-void CheckDocuments(ToolSession& session, const std::string& strName,
+void CheckDocuments(ToolSession& session, const std::string& name,
                     std::vector<std::string>* problems) {
-  ScopedDb database(strName);
+  ScopedDb database(name);
   for (NoteId note_id : ListDocumentIds(session.Runtime(), database.Handle())) {
     const BusytimeDocument document =
         ReadBusytimeDocument(session.Runtime(), database.Handle(), note_id);
     if (!document.HasLists()) continue;
-    const std::string where = strName + ": note " + FormatNoteId(note_id) + " (" +
+    const std::string where = name + ": note " + FormatNoteId(note_id) + " (" +
                               (document.name.empty() ? "no $Name" : document.name) + "): ";
     for (const std::string& problem : document.Problems()) problems->push_back(where + problem);
   }
 }
 
 // One database; returns its problem lines.
-std::vector<std::string> CheckOneDatabase(ToolSession& session, const std::string& strName) {
+std::vector<std::string> CheckOneDatabase(ToolSession& session, const std::string& name) {
   std::vector<std::string> problems;
   std::vector<std::string> found;
-  const Status status = session.Runtime().CheckDatabase(strName.c_str(), &found);
-  for (const std::string& problem : found) problems.push_back(strName + ": " + problem);
+  const Status status = session.Runtime().CheckDatabase(name.c_str(), &found);
+  for (const std::string& problem : found) problems.push_back(name + ": " + problem);
   if (status != 0 && found.empty()) {
-    problems.push_back(strName + ": cannot check: " + StatusMessage(status));
+    problems.push_back(name + ": cannot check: " + StatusMessage(status));
   }
   if (!problems.empty()) return problems;
   try {
-    CheckDocuments(session, strName, &problems);
+    CheckDocuments(session, name, &problems);
   } catch (const ToolError& error) {
-    problems.push_back(strName + ": " + error.what());
+    problems.push_back(name + ": " + error.what());
   }
   return problems;
 }
 
 // The databases the harvest opens must be there, with the view it reads.
-void CheckHarvestDatabase(ToolSession& session, const std::string& strName, const char* role,
+void CheckHarvestDatabase(ToolSession& session, const std::string& name, const char* role,
                           std::vector<std::string>* problems) {
   fs::path file;
-  if (notes::local::ResolveDatabasePath(session.Runtime().DataDirectory(), strName, &file) != 0 ||
+  if (notes::local::ResolveDatabasePath(session.Runtime().DataDirectory(), name, &file) != 0 ||
       !fs::exists(file)) {
-    problems->push_back(strName + ": missing (" + role + ")");
+    problems->push_back(name + ": missing (" + role + ")");
     return;
   }
   DbHandle hDb = 0;
-  const Status opened = DbOpen(strName.c_str(), &hDb);
+  const Status opened = DbOpen(name.c_str(), &hDb);
   if (opened != 0) {
-    problems->push_back(strName + ": cannot open (" + role + "): " + StatusMessage(opened));
+    problems->push_back(name + ": cannot open (" + role + "): " + StatusMessage(opened));
     return;
   }
   NoteId view_id = 0;
   if (FindDesignNote(hDb, kViewName, kNoteClassView, kViewPattern, &view_id, 0) != 0) {
-    problems->push_back(strName + ": has no view \"Main\" (" + role + ")");
+    problems->push_back(name + ": has no view \"Main\" (" + role + ")");
   }
   DbClose(hDb);
 }
@@ -112,14 +112,14 @@ int CheckDataDirectory(const CommandLine& line) {
   const std::vector<std::string> databases = FindDatabases(data_directory, &problems);
   for (const std::string& problem : problems) std::printf("%s\n", EscapeUntrusted(problem).c_str());
 
-  bool bProblems = !problems.empty();
-  for (const std::string& strName : databases) {
-    const std::vector<std::string> found = CheckOneDatabase(session, strName);
-    if (found.empty()) std::printf("%s: ok\n", EscapeUntrusted(strName).c_str());
+  bool problems_found = !problems.empty();
+  for (const std::string& name : databases) {
+    const std::vector<std::string> found = CheckOneDatabase(session, name);
+    if (found.empty()) std::printf("%s: ok\n", EscapeUntrusted(name).c_str());
     for (const std::string& problem : found) std::printf("%s\n", EscapeUntrusted(problem).c_str());
-    bProblems = bProblems || !found.empty();
+    problems_found = problems_found || !found.empty();
   }
-  return bProblems ? kExitProblemsFound : kExitOk;
+  return problems_found ? kExitProblemsFound : kExitOk;
 }
 
 }  // namespace nsfutil

@@ -36,13 +36,13 @@ bool IsOption(std::string_view arg, std::string_view name) {
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine line;
-  bool bOptionsEnded = false;
+  bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (bOptionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+    if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
       line.words.emplace_back(arg);
     } else if (arg == "--") {
-      bOptionsEnded = true;
+      options_ended = true;
     } else if (arg == "--help" || arg == "-h") {
       line.help = true;
     } else if (arg == "--json") {

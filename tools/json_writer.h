@@ -27,6 +27,16 @@ class JsonWriter {
   void Number(std::uint64_t number);
   void Bool(bool value);
 
+  // A key and its value, for the records written field by field.
+  void StringField(std::string_view name, std::string_view text) {
+    Key(name);
+    String(text);
+  }
+  void NumberField(std::string_view name, std::uint64_t number) {
+    Key(name);
+    Number(number);
+  }
+
  private:
   struct Level {
     bool empty = true;

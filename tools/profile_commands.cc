@@ -31,14 +31,14 @@ void SetText(NoteHandle hNote, const char* item_name, const std::string& text) {
 void WriteProfile(DbHandle hDb, const ProfileInput& profile) {
   ScopedNote note(hDb);
   SetText(note.Handle(), "Form", kFormName);
-  SetText(note.Handle(), "UserEmailAddress", profile.strUserName);
-  SetText(note.Handle(), "busytimeurl", profile.strBusyTimeURL);
-  ThrowIfFailed(NoteUpdate(note.Handle(), 0), "cannot save the profile of " + profile.strUserName);
+  SetText(note.Handle(), "UserEmailAddress", profile.user_name);
+  SetText(note.Handle(), "busytimeurl", profile.busytime_url);
+  ThrowIfFailed(NoteUpdate(note.Handle(), 0), "cannot save the profile of " + profile.user_name);
 }
 
 void RequireNewAddress(DbHandle hDb, const ProfileInput& profile) {
-  if (!FindViewDocuments(hDb, profile.strUserName).empty()) {
-    throw ToolError("a profile for " + profile.strUserName + " already exists");
+  if (!FindViewDocuments(hDb, profile.user_name).empty()) {
+    throw ToolError("a profile for " + profile.user_name + " already exists");
   }
 }
 
@@ -52,24 +52,24 @@ int AddProfile(const CommandLine& line) {
   ScopedDb database(kConfigDatabase);
   RequireNewAddress(database.Handle(), profile);
   WriteProfile(database.Handle(), profile);
-  std::printf("added profile %s\n", profile.strUserName.c_str());
+  std::printf("added profile %s\n", profile.user_name.c_str());
   return kExitOk;
 }
 
 int RemoveProfile(const CommandLine& line) {
-  const std::string& strUserName = line.words[2];
+  const std::string& user_name = line.words[2];
   ToolSession session(line.ini_path);
   ScopedDb database(kConfigDatabase);
-  const std::vector<NoteId> note_ids = FindViewDocuments(database.Handle(), strUserName);
-  if (note_ids.empty()) throw ToolError("no profile for " + strUserName);
+  const std::vector<NoteId> note_ids = FindViewDocuments(database.Handle(), user_name);
+  if (note_ids.empty()) throw ToolError("no profile for " + user_name);
   // Several profiles of one address can only come from outside this tool;
   // the harvest would publish the user several times, so all of them go.
   for (NoteId note_id : note_ids) {
     ThrowIfFailed(NoteDelete(database.Handle(), note_id, 0),
-                  "cannot remove the profile " + FormatNoteId(note_id) + " of " + strUserName);
+                  "cannot remove the profile " + FormatNoteId(note_id) + " of " + user_name);
   }
   std::printf("removed %zu profile%s of %s\n", note_ids.size(), note_ids.size() == 1 ? "" : "s",
-              strUserName.c_str());
+              user_name.c_str());
   return kExitOk;
 }
 
@@ -86,17 +86,17 @@ int ListProfiles(const CommandLine& line) {
 
 namespace {
 
-std::string ReadWholeFile(const std::string& strPath) {
+std::string ReadWholeFile(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::exists(strPath, error)) throw ToolError(strPath + " does not exist");
-  if (!std::filesystem::is_regular_file(strPath, error)) {
-    throw ToolError(strPath + " is not a regular file");
+  if (!std::filesystem::exists(path, error)) throw ToolError(path + " does not exist");
+  if (!std::filesystem::is_regular_file(path, error)) {
+    throw ToolError(path + " is not a regular file");
   }
-  std::ifstream file(strPath, std::ios::binary);
-  if (!file) throw ToolError("cannot read " + strPath);
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw ToolError("cannot read " + path);
   std::ostringstream text;
   text << file.rdbuf();
-  if (file.bad()) throw ToolError("cannot read " + strPath);
+  if (file.bad()) throw ToolError("cannot read " + path);
   return text.str();
 }
 
@@ -104,24 +104,24 @@ std::string ReadWholeFile(const std::string& strPath) {
 // profile found under one of them now is one this import wrote.
 // Returns false when one of them could not be removed.
 bool RemoveImported(DbHandle hDb, std::span<const ProfileInput> profiles) {
-  bool bAllRemoved = true;
+  bool all_removed = true;
   for (const ProfileInput& profile : profiles) {
     try {
-      for (NoteId note_id : FindViewDocuments(hDb, profile.strUserName)) {
-        if (NoteDelete(hDb, note_id, 0) != 0) bAllRemoved = false;
+      for (NoteId note_id : FindViewDocuments(hDb, profile.user_name)) {
+        if (NoteDelete(hDb, note_id, 0) != 0) all_removed = false;
       }
     } catch (const ToolError&) {
-      bAllRemoved = false;
+      all_removed = false;
     }
   }
-  return bAllRemoved;
+  return all_removed;
 }
 
 }  // namespace
 
 int ImportProfiles(const CommandLine& line) {
-  const std::string& strCsvPath = line.words[2];
-  const std::vector<ProfileInput> profiles = ParseProfileCsv(ReadWholeFile(strCsvPath), strCsvPath);
+  const std::string& csv_path = line.words[2];
+  const std::vector<ProfileInput> profiles = ParseProfileCsv(ReadWholeFile(csv_path), csv_path);
 
   ToolSession session(line.ini_path);
   ScopedDb database(kConfigDatabase);
@@ -130,9 +130,9 @@ int ImportProfiles(const CommandLine& line) {
     existing.insert(AddressKey(ScopedNote(database.Handle(), note_id).Text("UserEmailAddress")));
   }
   for (const ProfileInput& profile : profiles) {
-    if (existing.count(AddressKey(profile.strUserName)) != 0) {
-      throw ToolError(strCsvPath + ":" + std::to_string(profile.line_number) + ": a profile for " +
-                      profile.strUserName + " already exists");
+    if (existing.count(AddressKey(profile.user_name)) != 0) {
+      throw ToolError(csv_path + ":" + std::to_string(profile.line_number) + ": a profile for " +
+                      profile.user_name + " already exists");
     }
   }
   // The runtime saves one note per transaction and offers none spanning
@@ -143,14 +143,14 @@ int ImportProfiles(const CommandLine& line) {
   try {
     for (; written < profiles.size(); ++written) WriteProfile(database.Handle(), profiles[written]);
   } catch (const ToolError& error) {
-    const bool bUndone = RemoveImported(database.Handle(), std::span(profiles).first(written));
+    const bool undone = RemoveImported(database.Handle(), std::span(profiles).first(written));
     throw ToolError(std::string(error.what()) +
-                    (bUndone ? "; nothing was imported"
+                    (undone ? "; nothing was imported"
                              : "; some of the " + std::to_string(written) +
                                    " profiles written before could not be removed again"));
   }
   std::printf("imported %zu profile%s from %s\n", profiles.size(), profiles.size() == 1 ? "" : "s",
-              strCsvPath.c_str());
+              csv_path.c_str());
   return kExitOk;
 }
 

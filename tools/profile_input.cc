@@ -20,15 +20,15 @@ std::string_view Trim(std::string_view text) {
 
 // Reads one field from `rest`, quoted or not, and leaves `rest` after the
 // separating comma. `to_end`: an unquoted field runs to the end of the line.
-std::string TakeField(std::string_view* rest, bool to_end, bool* bOk) {
+std::string TakeField(std::string_view* rest, bool to_end, bool* ok) {
   std::string_view text = Trim(*rest);
-  *bOk = true;
+  *ok = true;
   if (!text.empty() && text.front() == '"') {
     std::string field;
     std::size_t i = 1;
     for (;; ++i) {
       if (i >= text.size()) {
-        *bOk = false;
+        *ok = false;
         return field;
       }
       if (text[i] == '"') {
@@ -43,7 +43,7 @@ std::string TakeField(std::string_view* rest, bool to_end, bool* bOk) {
       }
     }
     text = Trim(text.substr(i + 1));
-    if (!text.empty() && text.front() != ',') *bOk = false;
+    if (!text.empty() && text.front() != ',') *ok = false;
     *rest = text.empty() ? text : text.substr(1);
     return field;
   }
@@ -78,8 +78,8 @@ std::string ProfileValueProblem(std::string_view value, std::string_view what) {
 }
 
 std::string ProfileProblem(const ProfileInput& profile) {
-  std::string problem = ProfileValueProblem(profile.strUserName, "address");
-  if (problem.empty()) problem = ProfileValueProblem(profile.strBusyTimeURL, "URL");
+  std::string problem = ProfileValueProblem(profile.user_name, "address");
+  if (problem.empty()) problem = ProfileValueProblem(profile.busytime_url, "URL");
   return problem;
 }
 
@@ -91,7 +91,7 @@ std::vector<ProfileInput> ParseProfileCsv(std::string_view text, std::string_vie
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // spreadsheet BOM
   std::vector<ProfileInput> profiles;
   std::map<std::string, std::size_t> lines_by_address;
-  bool bFirstContentLine = true;
+  bool first_content_line = true;
   std::size_t line_number = 0;
   while (!text.empty()) {
     ++line_number;
@@ -102,31 +102,31 @@ std::vector<ProfileInput> ParseProfileCsv(std::string_view text, std::string_vie
 
     const std::string_view content = Trim(line);
     if (content.empty() || content.front() == '#') continue;
-    const bool bFirst = std::exchange(bFirstContentLine, false);
+    const bool first = std::exchange(first_content_line, false);
 
     std::string_view rest = content;
-    bool bAddressOk = false;
-    bool bUrlOk = false;
+    bool address_ok = false;
+    bool url_ok = false;
     ProfileInput profile;
     profile.line_number = line_number;
-    profile.strUserName = TakeField(&rest, false, &bAddressOk);
-    const bool bHasComma = content.find(',') != std::string_view::npos;
-    profile.strBusyTimeURL = TakeField(&rest, true, &bUrlOk);
-    if (bFirst && SameAddress(profile.strUserName, "address") &&
-        SameAddress(profile.strBusyTimeURL, "url")) {
+    profile.user_name = TakeField(&rest, false, &address_ok);
+    const bool has_comma = content.find(',') != std::string_view::npos;
+    profile.busytime_url = TakeField(&rest, true, &url_ok);
+    if (first && SameAddress(profile.user_name, "address") &&
+        SameAddress(profile.busytime_url, "url")) {
       continue;
     }
-    if (!bAddressOk || !bUrlOk) {
+    if (!address_ok || !url_ok) {
       throw ToolError(LineError(file_name, line_number, "a quoted field is not closed properly"));
     }
-    if (!bHasComma) throw ToolError(LineError(file_name, line_number, "expected address,url"));
+    if (!has_comma) throw ToolError(LineError(file_name, line_number, "expected address,url"));
     const std::string problem = ProfileProblem(profile);
     if (!problem.empty()) throw ToolError(LineError(file_name, line_number, problem));
-    const auto [earlier, bNew] =
-        lines_by_address.emplace(AddressKey(profile.strUserName), line_number);
-    if (!bNew) {
+    const auto [earlier, is_new] =
+        lines_by_address.emplace(AddressKey(profile.user_name), line_number);
+    if (!is_new) {
       throw ToolError(LineError(file_name, line_number,
-                                "the address " + profile.strUserName + " already stands on line " +
+                                "the address " + profile.user_name + " already stands on line " +
                                     std::to_string(earlier->second)));
     }
     profiles.push_back(std::move(profile));

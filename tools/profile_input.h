@@ -10,8 +10,8 @@
 namespace nsfutil {
 
 struct ProfileInput {
-  std::string strUserName;      // "UserEmailAddress"
-  std::string strBusyTimeURL;   // "busytimeurl"
+  std::string user_name;        // "UserEmailAddress"
+  std::string busytime_url;     // "busytimeurl"
   std::size_t line_number = 0;  // the CSV line it came from; 0 on the command line
 };
 

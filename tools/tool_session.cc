@@ -9,10 +9,10 @@
 namespace nsfutil {
 
 ToolSession::ToolSession(const std::string& ini_path) : backend_(runtime_) {
-  std::string strProgram = "nsfutil";
-  std::string strSettings = "=";  // appended: "=" + string draws a false -Wrestrict from g++ 12
-  strSettings += ini_path;
-  std::array<char*, 3> argv = {strProgram.data(), strSettings.data(), nullptr};
+  std::string program = "nsfutil";
+  std::string settings_arg = "=";  // appended: "=" + string draws a false -Wrestrict from g++ 12
+  settings_arg += ini_path;
+  std::array<char*, 3> argv = {program.data(), settings_arg.data(), nullptr};
   const Status error = NotesInit(2, argv.data());
   if (error != 0) {
     throw ToolError("cannot start the runtime with settings file " + ini_path + ": " +
@@ -25,18 +25,18 @@ ToolSession::~ToolSession() { NotesTerm(); }
 std::string ToolSession::BusytimeDatabasePath() {
   // One byte more than the setting may hold, so an over-long server name is
   // noticed instead of being cut into another server's name.
-  std::array<char, kMaxTextBuffer + 2> strHomeServer{};
-  if (!GetEnvString("MailServer", strHomeServer.data(),
-                    static_cast<std::uint16_t>(strHomeServer.size()))) {
-    strHomeServer[0] = '\0';
+  std::array<char, kMaxTextBuffer + 2> home_server{};
+  if (!GetEnvString("MailServer", home_server.data(),
+                    static_cast<std::uint16_t>(home_server.size()))) {
+    home_server[0] = '\0';
   }
-  if (std::string_view(strHomeServer.data()).size() >= kMaxTextBuffer) {
+  if (std::string_view(home_server.data()).size() >= kMaxTextBuffer) {
     throw ToolError("the setting MailServer is longer than a server name may be");
   }
   std::vector<char> path_name(kMaxPathBuffer, '\0');
-  ThrowIfFailed(MakeNetPath(nullptr, strHomeServer.data(), kBusytimeDatabase, path_name.data()),
+  ThrowIfFailed(MakeNetPath(nullptr, home_server.data(), kBusytimeDatabase, path_name.data()),
                 std::string("cannot build the path of ") + kBusytimeDatabase + " on server '" +
-                    strHomeServer.data() + "'");
+                    home_server.data() + "'");
   return std::string(path_name.data());
 }
 
