@@ -35,8 +35,7 @@ class HttpClient final : public TextSource {
   int FetchUrl(std::string& freetimedata, const char* url) override;
   FetchFacts LastFetch() const override;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -1,6 +1,6 @@
 // One free/busy download as a chain of HTTP exchanges: the configured URL,
 // then each redirect. Shared by the one-at-a-time client (http_client.cc) and
-// the fetch-ahead client (prefetch_client.cc), so both apply the very same
+// the fetch-ahead client (ahead_transfers.cc), so both apply the very same
 // URL checks, limits, redirect rules and messages.
 //
 // A chain never runs a transfer itself: it sets up a libcurl easy handle for

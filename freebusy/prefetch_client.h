@@ -74,9 +74,8 @@ class PrefetchClient final : public TextSource {
   int FetchUrl(std::string& freetimedata, const char* url) override;
   FetchFacts LastFetch() const override;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 

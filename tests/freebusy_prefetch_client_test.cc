@@ -18,10 +18,11 @@ namespace {
 
 using test_support::ShortFetchLimits;
 
-HttpReply Reply(int status, std::string body = "") {
+HttpReply Reply(int status, std::string body = "", Milliseconds delay = Milliseconds(0)) {
   HttpReply reply;
   reply.status = status;
   reply.body = std::move(body);
+  reply.delay = delay;
   return reply;
 }
 
@@ -45,6 +46,14 @@ class PrefetchClientTest : public testing::Test {
   }
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
 
+  // Serves `reply` at /fb and gives `count` users' URLs of it.
+  std::vector<std::string> UsersServed(const HttpReply& reply, int count) {
+    server_.Reply("/fb", reply);
+    std::vector<std::string> urls;
+    for (int i = 0; i < count; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+    return urls;
+  }
+
   HttpTestServer server_;
 };
 
@@ -54,8 +63,6 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
   HttpReply chunked = Reply(200, "BEGIN:VCALENDAR\r\nFREEBUSY:x\r\nEND:VCALENDAR\r\n");
   chunked.chunked = true;
   chunked.chunk_sizes = {3, 1, 7};
-  HttpReply slow = Reply(200, "slow but whole");
-  slow.delay = Milliseconds(150);
   HttpReply endless;
   endless.endless_headers = true;
   // Runs into the idle time-out. The one-at-a-time client's wait for it
@@ -65,7 +72,7 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
   silent.never_answer = true;
   server_.Reply("/good", Reply(200, "FREEBUSY:20250101T000000Z/PT1H"));
   server_.Reply("/chunked", chunked);
-  server_.Reply("/slow", slow);
+  server_.Reply("/slow", Reply(200, "slow but whole", Milliseconds(150)));
   server_.Reply("/gone", Reply(404, "no such calendar"));
   server_.Reply("/broken", Reply(500));
   server_.Reply("/closed", closed);
@@ -105,11 +112,7 @@ TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
 }
 
 TEST_F(PrefetchClientTest, RunsAtMostItsWindowAndReusesConnections) {
-  HttpReply slow = Reply(200, "text");
-  slow.delay = Milliseconds(60);
-  server_.Reply("/fb", slow);
-  std::vector<std::string> urls;
-  for (int i = 0; i < 12; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+  const std::vector<std::string> urls = UsersServed(Reply(200, "text", Milliseconds(60)), 12);
 
   PrefetchClient ahead({3}, ShortFetchLimits());
   ahead.Expect(urls);
@@ -123,11 +126,7 @@ TEST_F(PrefetchClientTest, RunsAtMostItsWindowAndReusesConnections) {
 // client, not in libcurl's queue, where their connect time-out would run
 // out before they ever started.
 TEST_F(PrefetchClientTest, DownloadsBeyondAHostsConnectionsWaitWithoutTimingOut) {
-  HttpReply slow = Reply(200, "text");
-  slow.delay = Milliseconds(150);
-  server_.Reply("/fb", slow);
-  std::vector<std::string> urls;
-  for (int i = 0; i < 6; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+  const std::vector<std::string> urls = UsersServed(Reply(200, "text", Milliseconds(150)), 6);
 
   AheadSettings settings{6};
   settings.host_connections = 1;
@@ -146,9 +145,9 @@ TEST_F(PrefetchClientTest, AHungServerHoldsOneTransferAndTheBudgetBoundsTheRest)
   HttpReply silent;
   silent.never_answer = true;
   server_.Reply("/silent", silent);
-  server_.Reply("/fb", Reply(200, std::string(900, 't')));
   std::vector<std::string> urls = {server_.Url("/silent")};
-  for (int i = 0; i < 10; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+  for (std::string& url : UsersServed(Reply(200, std::string(900, 't')), 10))
+    urls.push_back(std::move(url));
 
   AheadSettings settings{2};
   settings.ahead_bytes = 4'500;  // the head and one body, then a pause
@@ -200,14 +199,8 @@ TEST_F(PrefetchClientTest, RetriesOnceAfterAShortRetryAfter) {
 }
 
 TEST_F(PrefetchClientTest, AnUnexpectedUrlIsFetchedBesideTheWindow) {
-  HttpReply slow = Reply(200, "text");
-  slow.delay = Milliseconds(60);
-  server_.Reply("/fb", slow);
-  HttpReply other = Reply(200, "other");
-  other.delay = Milliseconds(100);
-  server_.Reply("/other", other);
-  std::vector<std::string> urls;
-  for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
+  server_.Reply("/other", Reply(200, "other", Milliseconds(100)));
+  const std::vector<std::string> urls = UsersServed(Reply(200, "text", Milliseconds(60)), 4);
 
   PrefetchClient ahead({2}, ShortFetchLimits());
   ahead.Expect(urls);  // u=0 and u=1 are set going
@@ -223,13 +216,9 @@ TEST_F(PrefetchClientTest, TheCallersWorkDoesNotCountAgainstTheDownloadsAhead) {
   // a download ahead whose answer came in meanwhile must not time out either.
   FetchLimits limits = ShortFetchLimits();
   limits.total_timeout_ms = 600;
-  HttpReply first = Reply(200, "A");
-  first.delay = Milliseconds(100);
-  HttpReply third = Reply(200, "C");
-  third.delay = Milliseconds(150);
-  server_.Reply("/a", first);
+  server_.Reply("/a", Reply(200, "A", Milliseconds(100)));
   server_.Reply("/b", Reply(200, "B"));
-  server_.Reply("/c", third);
+  server_.Reply("/c", Reply(200, "C", Milliseconds(150)));
   const std::vector<std::string> urls = {server_.Url("/a"), server_.Url("/b"), server_.Url("/c")};
   PrefetchClient ahead({3}, limits);
   ahead.Expect(urls);
