@@ -1,7 +1,6 @@
 // The fetch-ahead client against a loopback server: every download gives
 // what the one-at-a-time client gives, and only as many are held as allowed.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <map>
 #include <regex>
@@ -12,6 +11,7 @@
 #include "freebusy/http_client.h"
 #include "freebusy/prefetch_client.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_fixture.h"
 #include "tests/support/short_fetch_limits.h"
 
 namespace {
@@ -38,14 +38,8 @@ std::string WithoutElapsed(const std::string& messages) {
   return std::regex_replace(messages, std::regex("after [0-9]+ ms"), "after # ms");
 }
 
-class PrefetchClientTest : public testing::Test {
+class PrefetchClientTest : public test_support::LoopbackTest {
  protected:
-  static void SetUpTestSuite() {
-    setenv("no_proxy", "127.0.0.1", 1);
-    setenv("NO_PROXY", "127.0.0.1", 1);
-  }
-  void SetUp() override { ASSERT_TRUE(server_.ok()); }
-
   // Serves `reply` at /fb and gives `count` users' URLs of it.
   std::vector<std::string> UsersServed(const HttpReply& reply, int count) {
     server_.Reply("/fb", reply);
@@ -53,8 +47,6 @@ class PrefetchClientTest : public testing::Test {
     for (int i = 0; i < count; ++i) urls.push_back(server_.Url("/fb?u=" + std::to_string(i)));
     return urls;
   }
-
-  HttpTestServer server_;
 };
 
 TEST_F(PrefetchClientTest, GivesWhatTheOneAtATimeClientGivesInTheOrderAsked) {
@@ -188,8 +180,7 @@ TEST_F(PrefetchClientTest, RetriesOnceAfterAShortRetryAfter) {
   const Download busy_download = ahead.Get(urls[0].c_str());
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
   EXPECT_EQ(busy_download.messages,
-            "ERR -- The server at \"127.0.0.1:" + std::to_string(server_.port()) +
-                "\" answered with HTTP status 503\n");
+            "ERR -- The server at " + HostInMessages() + " answered with HTTP status 503\n");
   EXPECT_NE(ahead.Get(urls[1].c_str()).messages.find("HTTP status 429"), std::string::npos);
   EXPECT_EQ(ahead.Get(urls[2].c_str()).body, "G");
   std::map<std::string, int> asked;
