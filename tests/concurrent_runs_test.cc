@@ -43,17 +43,12 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::ChildOutcome;
 using test_support::TimedChild;
+using test_support::UserAddress;
 
 const std::string kHarvest = HARVEST_BINARY_DIR "/busytime-harvest";
 const std::string kNsfutil = HARVEST_BINARY_DIR "/nsfutil";
 constexpr int kUsers = 30;
 constexpr int kPairs = 3;
-
-std::string Address(int user) {
-  char text[32];
-  std::snprintf(text, sizeof text, "user%02d@example.com", user);
-  return text;
-}
 
 // User i publishes i % 4 busy periods.
 int PeriodsOf(int user) { return user % 4; }
@@ -190,7 +185,7 @@ class ConcurrentRunsTest : public ::testing::Test {
 
     std::ofstream csv(root_ / "profiles.csv");
     for (int user = 0; user < kUsers; ++user)
-      csv << Address(user) << "," << server_->Url("/fb/" + std::to_string(user)) << "\n";
+      csv << UserAddress(user) << "," << server_->Url("/fb/" + std::to_string(user)) << "\n";
     csv.close();
     ChildOutcome imported = Tool(ini, {"profile", "import", (root_ / "profiles.csv").string()});
     ASSERT_EQ(imported.exit_code, 0) << imported.err;
@@ -200,18 +195,18 @@ class ConcurrentRunsTest : public ::testing::Test {
     for (int user = 0; user < kUsers; ++user) {
       for (int extra = 1; extra < DocumentsBefore(user); ++extra) {
         ASSERT_TRUE(test_support::AddEmptyBusytimeDocument(template_ / "notes.ini",
-                                                           "Mail1::busytime.nsf", Address(user)))
-            << Address(user);
+                                                           "Mail1::busytime.nsf", UserAddress(user)))
+            << UserAddress(user);
       }
     }
     for (int user = kUsers; user < kProfiles; ++user) {
-      ChildOutcome added = Tool(ini, {"profile", "add", Address(user),
+      ChildOutcome added = Tool(ini, {"profile", "add", UserAddress(user),
                                      server_->Url("/fb/" + std::to_string(user))});
       ASSERT_EQ(added.exit_code, 0) << added.err;
     }
     const std::map<std::string, std::vector<Document>> documents = DocumentsIn(template_);
     for (int user = 0; user < kProfiles; ++user)
-      ASSERT_EQ(Count(documents, user), DocumentsBefore(user)) << Address(user);
+      ASSERT_EQ(Count(documents, user), DocumentsBefore(user)) << UserAddress(user);
   }
 
   ChildOutcome Harvest(const fs::path& directory) {
@@ -241,7 +236,7 @@ class ConcurrentRunsTest : public ::testing::Test {
   }
 
   static int Count(const std::map<std::string, std::vector<Document>>& documents, int user) {
-    const auto found = documents.find(Address(user));
+    const auto found = documents.find(UserAddress(user));
     return found == documents.end() ? 0 : static_cast<int>(found->second.size());
   }
 
@@ -297,16 +292,16 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
       const int after = Count(documents, user);
       listed += after;
       ++documents_per_user[after];
-      EXPECT_GE(after, before >= 1 ? 1 : 0) << where << ": " << Address(user) << " lost";
-      EXPECT_LE(after, kMostDocumentsAfterTwoRuns) << where << ": " << Address(user);
+      EXPECT_GE(after, before >= 1 ? 1 : 0) << where << ": " << UserAddress(user) << " lost";
+      EXPECT_LE(after, kMostDocumentsAfterTwoRuns) << where << ": " << UserAddress(user);
       if (after == 0) continue;
-      for (const Document& document : documents[Address(user)]) {
+      for (const Document& document : documents[UserAddress(user)]) {
         // The extra documents written for the test have no entries.
         const bool written_here = document.entries == 0 && before == 2;
         if (!written_here) {
-          EXPECT_EQ(document.entries, PeriodsOf(user)) << where << Address(user);
+          EXPECT_EQ(document.entries, PeriodsOf(user)) << where << UserAddress(user);
         }
-        EXPECT_EQ(document.entries_ext, document.entries) << where << Address(user);
+        EXPECT_EQ(document.entries_ext, document.entries) << where << UserAddress(user);
       }
     }
     int total = 0;
@@ -320,7 +315,7 @@ TEST_F(ConcurrentRunsTest, TwoRunsAtOnceLeaveConsistentDatabasesAndNoLostUser) {
     const std::map<std::string, std::vector<Document>> after_rerun = DocumentsIn(data_);
     for (int user = 0; user < kProfiles; ++user) {
       EXPECT_EQ(Count(after_rerun, user), 1)
-          << where << ": " << Address(user) << " after a rerun";
+          << where << ": " << UserAddress(user) << " after a rerun";
     }
   }
 

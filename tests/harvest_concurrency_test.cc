@@ -39,6 +39,7 @@ using test_support::ChildOutcome;
 using test_support::Describe;
 using test_support::HarvestDirectory;
 using test_support::RunTimedChild;
+using test_support::UserAddress;
 
 constexpr int kUsers = 14;
 constexpr Milliseconds kSlowDelay{400};
@@ -68,12 +69,6 @@ Behaviour BehaviourOf(int user) {
 // profile is added after the first harvest).
 constexpr int kTwoDocuments = 10;
 constexpr int kNoDocument = 11;
-
-std::string Address(int user) {
-  char text[32];
-  std::snprintf(text, sizeof text, "user%02d@example.com", user);
-  return text;
-}
 
 // `round` 0 is the first harvest, 1 the compared runs: every user's periods
 // move, so a document that was replaced shows it.
@@ -214,7 +209,7 @@ class HarvestConcurrencyTest : public testing::Test {
     ASSERT_TRUE(directory_.Init().Exited(0));
     std::vector<std::pair<std::string, std::string>> profiles;
     for (int user = 1; user <= kUsers; ++user)
-      if (user != kNoDocument) profiles.emplace_back(Address(user), ProfileUrl(user));
+      if (user != kNoDocument) profiles.emplace_back(UserAddress(user), ProfileUrl(user));
     const ChildOutcome imported = directory_.ImportProfiles(profiles);
     ASSERT_TRUE(imported.Exited(0)) << Describe(imported);
     const fs::path data = directory_.Data();
@@ -223,9 +218,9 @@ class HarvestConcurrencyTest : public testing::Test {
     ASSERT_TRUE(first.Exited(0)) << Describe(first);
     SetConcurrency(data, "");
     ASSERT_TRUE(test_support::AddEmptyBusytimeDocument(data / "notes.ini", "busytime.nsf",
-                                                       Address(kTwoDocuments)));
+                                                       UserAddress(kTwoDocuments)));
     const ChildOutcome added =
-        Nsfutil(data, {"profile", "add", Address(kNoDocument), ProfileUrl(kNoDocument)});
+        Nsfutil(data, {"profile", "add", UserAddress(kNoDocument), ProfileUrl(kNoDocument)});
     ASSERT_TRUE(added.Exited(0)) << Describe(added);
     round_ = 1;
     arrivals_.clear();
@@ -313,8 +308,8 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
   const std::vector<std::string> lines = Lines(one.out);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Found " + std::to_string(kUsers) + " calendar profiles");
-  EXPECT_EQ(lines[1], "Loading Calendar Profile for " + Address(1) + " (" + ProfileUrl(1) + ")");
-  EXPECT_EQ(lines[2], "Populating " + Address(1) + "'s busy time data");
+  EXPECT_EQ(lines[1], "Loading Calendar Profile for " + UserAddress(1) + " (" + ProfileUrl(1) + ")");
+  EXPECT_EQ(lines[2], "Populating " + UserAddress(1) + "'s busy time data");
   int populated = 0, skipped = 0, warned = 0;
   for (const std::string& line : lines) {
     populated += line.starts_with("Populating ");
@@ -328,7 +323,7 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
   EXPECT_NE(one.out.find("answered with HTTP status 404"), std::string::npos) << one.out;
   EXPECT_NE(one.out.find("answered with HTTP status 500"), std::string::npos) << one.out;
   EXPECT_NE(one.out.find("Error 28 has occurred."), std::string::npos) << one.out;
-  EXPECT_NE(runs[0].decoded.find(Address(kNoDocument)), std::string::npos);
+  EXPECT_NE(runs[0].decoded.find(UserAddress(kNoDocument)), std::string::npos);
 
   // With one download at a time nobody's request goes out before user 1's
   // late answer came in.
@@ -350,14 +345,14 @@ TEST_F(HarvestConcurrencyTest, DownloadsInFlightChangeNothingButTheWait) {
     ASSERT_EQ(arrivals[1].size(), 1u);
     for (int user = 2; user <= 8; ++user) {
       ASSERT_EQ(arrivals[user].size(), BehaviourOf(user) == Behaviour::kRedirect ? 2u : 1u)
-          << Address(user);
-      EXPECT_LT(arrivals[user].back() - arrivals[1][0], kSlowDelay) << Address(user);
+          << UserAddress(user);
+      EXPECT_LT(arrivals[user].back() - arrivals[1][0], kSlowDelay) << UserAddress(user);
     }
     // Nobody waited for the hung server: every user behind it was asked for
     // long before its idle limit ran out.
     for (int user = kHungUser + 1; user <= kUsers; ++user) {
-      ASSERT_FALSE(arrivals[user].empty()) << Address(user);
-      EXPECT_LT(arrivals[user].back() - arrivals[kHungUser][0], kSlowDelay * 2) << Address(user);
+      ASSERT_FALSE(arrivals[user].empty()) << UserAddress(user);
+      EXPECT_LT(arrivals[user].back() - arrivals[kHungUser][0], kSlowDelay * 2) << UserAddress(user);
     }
   }
 }

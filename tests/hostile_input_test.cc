@@ -96,8 +96,7 @@ class HostileInputTest : public test_support::HarvestProcessTest {
     std::vector<std::pair<std::string, std::string>> profiles;
     std::vector<std::string> addresses;
     for (int user = 0; user < count; ++user) {
-      char address[32];
-      std::snprintf(address, sizeof address, "user%02d@example.com", user);
+      const std::string address = test_support::UserAddress(user);
       addresses.push_back(address);
       profiles.emplace_back(
           address, server_.Url("/fb/" + std::to_string(periods) + "?u=" + std::to_string(user)));

@@ -21,6 +21,11 @@
 
 namespace test_support {
 
+// The address of generated user `user`: "user07@example.com".
+inline std::string UserAddress(int user) {
+  return (user < 10 ? "user0" : "user") + std::to_string(user) + "@example.com";
+}
+
 // Saves one more busy-time document for `address` with empty entry lists,
 // straight through the local runtime, into `database` ("busytime.nsf" or
 // "SERVER::busytime.nsf") of the data directory that `ini` configures: a
