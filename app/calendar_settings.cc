@@ -10,9 +10,9 @@ bool ReadCalendarSettings(CalendarSettings* settings) {
   char value[kMaxTextBuffer] = "";
   if (GetEnvString("HarvestWindowDays", value, kMaxTextBuffer + 1)) {
     const std::string text = value;
-    const bool bNumber = !text.empty() && text.size() <= 9 &&
+    const bool is_number = !text.empty() && text.size() <= 9 &&
                          text.find_first_not_of("0123456789") == std::string::npos;
-    const int days = bNumber ? std::stoi(text) : 0;
+    const int days = is_number ? std::stoi(text) : 0;
     if (days < 1 || days > kMaxWindowDays) {
       std::printf("ERR -- The setting HarvestWindowDays must be a whole number from 1 to %d, "
                   "not \"%s\".\n",

@@ -148,10 +148,10 @@ bool ReadWholeNumber(const char* name, std::uint64_t low, std::uint64_t high,
                      std::uint64_t* number) {
   char value[kMaxTextBuffer] = "";
   if (!GetEnvString(name, value, kMaxTextBuffer + 1)) return true;
-  const std::string strValue = value;
-  if (!strValue.empty() && strValue.size() <= 12 &&
-      strValue.find_first_not_of("0123456789") == std::string::npos) {
-    const std::uint64_t read = std::stoull(strValue);
+  const std::string text = value;
+  if (!text.empty() && text.size() <= 12 &&
+      text.find_first_not_of("0123456789") == std::string::npos) {
+    const std::uint64_t read = std::stoull(text);
     if (read >= low && read <= high) {
       *number = read;
       return true;
@@ -159,7 +159,7 @@ bool ReadWholeNumber(const char* name, std::uint64_t low, std::uint64_t high,
   }
   std::printf("ERR -- The setting %s must be a whole number from %llu to %llu, not \"%s\".\n",
               name, static_cast<unsigned long long>(low), static_cast<unsigned long long>(high),
-              EscapeUntrusted(strValue).c_str());
+              EscapeUntrusted(text).c_str());
   return false;
 }
 

@@ -25,16 +25,16 @@ TextProblem ReadProfileText(NoteHandle config, const char* item_name, char* valu
 // The line that says why a profile value cannot be used.
 std::string TextProblemLine(TextProblem problem, const std::string& profile,
                             const char* item_name) {
-  const std::string strItem = item_name;
+  const std::string item = item_name;
   switch (problem) {
     case TextProblem::kEmpty:
-      return "ERR -- Calendar profile " + profile + " has an empty " + strItem +
+      return "ERR -- Calendar profile " + profile + " has an empty " + item +
              ". Profile is skipped.";
     case TextProblem::kTooLong:
-      return "ERR -- Calendar profile " + profile + " has a " + strItem + " longer than " +
+      return "ERR -- Calendar profile " + profile + " has a " + item + " longer than " +
              std::to_string(kMaxTextBuffer - 1) + " characters. Profile is skipped.";
     case TextProblem::kZeroByte:
-      return "ERR -- Calendar profile " + profile + " has a zero byte in its " + strItem +
+      return "ERR -- Calendar profile " + profile + " has a zero byte in its " + item +
              ". Profile is skipped.";
     case TextProblem::kNone:
       break;
@@ -67,18 +67,18 @@ ProfileRead ReadProfile(DbHandle db_ftsearch, NoteId note_id) {
 std::string ReportProfileProblem(const ProfileRead& read) {
   char note_id[16];
   std::snprintf(note_id, sizeof note_id, "0x%08X", static_cast<unsigned>(read.note_id));
-  std::string strLine;
+  std::string line;
   if (read.open_error != 0) {
     ReportStatus(read.open_error);
-    strLine = std::string("ERR -- Could not open calendar profile ") + note_id +
+    line = std::string("ERR -- Could not open calendar profile ") + note_id +
               ". Profile is skipped.";
   } else if (read.address != TextProblem::kNone) {
-    strLine = TextProblemLine(read.address, note_id, "UserEmailAddress");
+    line = TextProblemLine(read.address, note_id, "UserEmailAddress");
   } else {
-    strLine = TextProblemLine(read.url, "for " + read.strUserName, "busytimeurl");
+    line = TextProblemLine(read.url, "for " + read.strUserName, "busytimeurl");
   }
-  std::printf("%s\n", strLine.c_str());
-  return strLine;
+  std::printf("%s\n", line.c_str());
+  return line;
 }
 
 ProfileCursor::ProfileCursor(DbHandle db_ftsearch, const NoteId* note_ids, std::uint32_t entries,

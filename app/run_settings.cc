@@ -73,23 +73,23 @@ OutputSettings ReadOutputSettings() {
 }
 
 bool ReadNetworkSettings(NetworkSettings* network) {
-  std::string strWhy;
+  std::string why;
   bool proxy_set = false;
   bool ca_file_set = false;
   if (!NetworkSetting("HarvestProxy", &network->proxy, &proxy_set) ||
       !NetworkSetting("HarvestNoProxy", &network->no_proxy, &network->no_proxy_set) ||
       !NetworkSetting("HarvestCAFile", &network->ca_file, &ca_file_set))
     return false;
-  if (proxy_set && !network->proxy.empty() && !CheckProxyUrl(network->proxy, strWhy)) {
+  if (proxy_set && !network->proxy.empty() && !CheckProxyUrl(network->proxy, why)) {
     // The value itself is not shown: it may hold the proxy's password.
-    std::printf("ERR -- The setting HarvestProxy is not a usable proxy URL: %s.\n", strWhy.c_str());
+    std::printf("ERR -- The setting HarvestProxy is not a usable proxy URL: %s.\n", why.c_str());
     return false;
   }
   if (ca_file_set && !network->ca_file.empty()) {
-    strWhy = CaFileProblem(network->ca_file);
-    if (!strWhy.empty()) {
+    why = CaFileProblem(network->ca_file);
+    if (!why.empty()) {
       std::printf("ERR -- The setting HarvestCAFile names %s, which cannot be used: %s.\n",
-                  EscapeUntrusted(network->ca_file).c_str(), strWhy.c_str());
+                  EscapeUntrusted(network->ca_file).c_str(), why.c_str());
       return false;
     }
   }

@@ -184,8 +184,8 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
     CloseCollection(coll_handle);
     return deleted;
   }
-  NoteHandle hNewDoc = 0;
-  *error = NoteCreate(db_handle, &hNewDoc);
+  NoteHandle new_doc = 0;
+  *error = NoteCreate(db_handle, &new_doc);
   const bool created = *error == 0;
   if (!created) ReportStatus(*error);
   CloseCollection(coll_handle);
@@ -195,6 +195,6 @@ int OpenBusytimeDoc(const char* strUserName, NoteHandle* hBusytimeDoc, DbHandle 
     NotesTerm();
     return kOpenBusytimeDocFatal;
   }
-  *hBusytimeDoc = hNewDoc;
+  *hBusytimeDoc = new_doc;
   return 1;
 }

@@ -18,25 +18,25 @@
 namespace {
 
 struct Pass {
-  MemHandle hBlock = 0;
+  MemHandle block = 0;
   std::uint32_t EntriesFound = 0;
 };
 
 void FreePasses(const std::vector<Pass>& passes) {
   for (const Pass& pass : passes) {
-    if (pass.hBlock != 0) FreeObject(pass.hBlock);
+    if (pass.block != 0) FreeObject(pass.block);
   }
 }
 
-// Copies the NoteIds of the passes, in order, into the block `hAll`.
-Status CopyPasses(const std::vector<Pass>& passes, MemHandle hAll) {
-  auto* all = static_cast<unsigned char*>(LockObject(hAll));
+// Copies the NoteIds of the passes, in order, into the block `gathered`.
+Status CopyPasses(const std::vector<Pass>& passes, MemHandle gathered) {
+  auto* all = static_cast<unsigned char*>(LockObject(gathered));
   if (all == nullptr) return notes::kErrInvalidMemHandle;
   Status error = 0;
   std::size_t offset = 0;
   for (const Pass& pass : passes) {
     if (pass.EntriesFound == 0) continue;
-    const void* ids = LockObject(pass.hBlock);
+    const void* ids = LockObject(pass.block);
     if (ids == nullptr) {
       error = notes::kErrInvalidMemHandle;
       break;
@@ -44,9 +44,9 @@ Status CopyPasses(const std::vector<Pass>& passes, MemHandle hAll) {
     const std::size_t bytes = pass.EntriesFound * sizeof(NoteId);
     std::memcpy(all + offset, ids, bytes);
     offset += bytes;
-    UnlockObject(pass.hBlock);
+    UnlockObject(pass.block);
   }
-  UnlockObject(hAll);
+  UnlockObject(gathered);
   return error;
 }
 
@@ -56,18 +56,18 @@ Status GatherPasses(const std::vector<Pass>& passes, MemHandle* result_buffer,
                     std::uint32_t* count) {
   std::uint32_t total = 0;
   for (const Pass& pass : passes) total += pass.EntriesFound;
-  MemHandle hAll = 0;
+  MemHandle gathered = 0;
   Status error = 0;
   if (total > 0) {
-    error = AllocObject(total * static_cast<std::uint32_t>(sizeof(NoteId)), &hAll);
-    if (error == 0) error = CopyPasses(passes, hAll);
+    error = AllocObject(total * static_cast<std::uint32_t>(sizeof(NoteId)), &gathered);
+    if (error == 0) error = CopyPasses(passes, gathered);
   }
   FreePasses(passes);
   if (error != 0) {
-    if (hAll != 0) FreeObject(hAll);
+    if (gathered != 0) FreeObject(gathered);
     return error;
   }
-  *result_buffer = hAll;
+  *result_buffer = gathered;
   *count = total;
   return 0;
 }
@@ -99,7 +99,7 @@ int GetCalendarProfiles(DbHandle db_ftsearch, MemHandle* result_buffer, std::uin
     Pass pass;
     SignalFlag = 0;
     error = ReadEntries(hCollection, &CollPosition, kNavigateNext, 1, kNavigateNext,
-                        kReadAsManyAsPossible, kReadNoteIds, &pass.hBlock, nullptr, nullptr,
+                        kReadAsManyAsPossible, kReadNoteIds, &pass.block, nullptr, nullptr,
                         &pass.EntriesFound, &SignalFlag);
     if (error != 0) {
       FreePasses(passes);
@@ -118,7 +118,7 @@ int GetCalendarProfiles(DbHandle db_ftsearch, MemHandle* result_buffer, std::uin
   CloseCollection(hCollection);
 
   if (passes.size() == 1) {
-    *result_buffer = passes.front().hBlock;
+    *result_buffer = passes.front().block;
     *count = passes.front().EntriesFound;
     return 0;
   }

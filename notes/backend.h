@@ -21,16 +21,16 @@
 #define NOTES_BACKEND_OPERATIONS(X)                                                               \
   X(Status, NotesInit, (int argc, char** argv), (argc, argv))                                     \
   X(void, NotesTerm, (), ())                                                                      \
-  X(Status, DbOpen, (const char* path, DbHandle* hDb), (path, hDb))                               \
-  X(Status, DbClose, (DbHandle hDb), (hDb))                                                       \
+  X(Status, DbOpen, (const char* path, DbHandle* db), (path, db))                                 \
+  X(Status, DbClose, (DbHandle db), (db))                                                         \
   X(bool, GetEnvString, (const char* name, char* buffer, std::uint16_t limit),                    \
     (name, buffer, limit))                                                                        \
   X(Status, MakeNetPath, (const char* port, const char* server, const char* file,                 \
     char* path_out),                                                                              \
     (port, server, file, path_out))                                                               \
-  X(Status, FindDesignNote, (DbHandle hDb, const char* name, std::uint16_t note_class,            \
+  X(Status, FindDesignNote, (DbHandle db, const char* name, std::uint16_t note_class,             \
     const char* pattern, NoteId* view_id, std::uint32_t options),                                 \
-    (hDb, name, note_class, pattern, view_id, options))                                           \
+    (db, name, note_class, pattern, view_id, options))                                            \
   X(Status, OpenCollection, (DbHandle view_db, DbHandle data_db, NoteId view_id,                  \
     std::uint16_t flags, MemHandle unread_list, CollectionHandle* hCollection,                    \
     void* unused_out1, void* unused_out2, void* unused_out3, void* unused_out4),                  \
@@ -47,29 +47,29 @@
     std::uint16_t* signal_flags),                                                                 \
     (hCollection, position, skip_direction, skip_count, return_direction, return_count,           \
      read_mask, hBuffer, buffer_length, skipped, entries_returned, signal_flags))                 \
-  X(void*, LockObject, (MemHandle hMem), (hMem))                                                  \
-  X(bool, UnlockObject, (MemHandle hMem), (hMem))                                                 \
-  X(void, FreeObject, (MemHandle hMem), (hMem))                                                   \
-  X(Status, AllocObject, (std::uint32_t size, MemHandle* hMem), (size, hMem))                     \
-  X(Status, NoteOpen, (DbHandle hDb, NoteId note_id, std::uint16_t flags, NoteHandle* hNote),     \
-    (hDb, note_id, flags, hNote))                                                                 \
-  X(Status, NoteDelete, (DbHandle hDb, NoteId note_id, std::uint16_t flags),                      \
-    (hDb, note_id, flags))                                                                        \
-  X(Status, NoteCreate, (DbHandle hDb, NoteHandle* hNote), (hDb, hNote))                          \
-  X(Status, NoteUpdate, (NoteHandle hNote, std::uint16_t flags), (hNote, flags))                  \
-  X(Status, NoteClose, (NoteHandle hNote), (hNote))                                               \
-  X(std::uint16_t, ItemGetText, (NoteHandle hNote, const char* item_name, char* buffer,           \
+  X(void*, LockObject, (MemHandle block), (block))                                                \
+  X(bool, UnlockObject, (MemHandle block), (block))                                               \
+  X(void, FreeObject, (MemHandle block), (block))                                                 \
+  X(Status, AllocObject, (std::uint32_t size, MemHandle* block), (size, block))                   \
+  X(Status, NoteOpen, (DbHandle db, NoteId note_id, std::uint16_t flags, NoteHandle* note),       \
+    (db, note_id, flags, note))                                                                   \
+  X(Status, NoteDelete, (DbHandle db, NoteId note_id, std::uint16_t flags),                       \
+    (db, note_id, flags))                                                                         \
+  X(Status, NoteCreate, (DbHandle db, NoteHandle* note), (db, note))                              \
+  X(Status, NoteUpdate, (NoteHandle note, std::uint16_t flags), (note, flags))                    \
+  X(Status, NoteClose, (NoteHandle note), (note))                                                 \
+  X(std::uint16_t, ItemGetText, (NoteHandle note, const char* item_name, char* buffer,            \
     std::uint16_t buffer_size),                                                                   \
-    (hNote, item_name, buffer, buffer_size))                                                      \
-  X(Status, ItemSetTime, (NoteHandle hNote, const char* item_name, const TimeDate* time),         \
-    (hNote, item_name, time))                                                                     \
-  X(Status, ItemSetText, (NoteHandle hNote, const char* item_name, const char* text,              \
+    (note, item_name, buffer, buffer_size))                                                       \
+  X(Status, ItemSetTime, (NoteHandle note, const char* item_name, const TimeDate* time),          \
+    (note, item_name, time))                                                                      \
+  X(Status, ItemSetText, (NoteHandle note, const char* item_name, const char* text,               \
     std::uint16_t length, bool summary),                                                          \
-    (hNote, item_name, text, length, summary))                                                    \
-  X(Status, ItemAppend, (NoteHandle hNote, std::uint16_t item_flags, const char* item_name,       \
+    (note, item_name, text, length, summary))                                                     \
+  X(Status, ItemAppend, (NoteHandle note, std::uint16_t item_flags, const char* item_name,        \
     std::uint16_t name_length, std::uint16_t type_code, const void* value,                        \
     std::uint32_t value_length),                                                                  \
-    (hNote, item_flags, item_name, name_length, type_code, value, value_length))                  \
+    (note, item_flags, item_name, name_length, type_code, value, value_length))                   \
   X(void, CurrentTime, (TimeDate* now), (now))                                                    \
   X(void, GetIntlSettings, (IntlSettings* settings, std::uint16_t size), (settings, size))        \
   X(Status, TextToTime, (const IntlSettings* settings, const TimeTextFormat* format,              \

@@ -68,8 +68,8 @@ void NotesTerm();
 
 // Databases. A path is a file name relative to the data directory, or what
 // MakeNetPath built for a server. DbOpen never creates a database.
-Status DbOpen(const char* path, DbHandle* hDb);
-Status DbClose(DbHandle hDb);
+Status DbOpen(const char* path, DbHandle* db);
+Status DbClose(DbHandle db);
 
 // Settings. Copies the value of `name` into `buffer`, storing at most
 // limit - 1 bytes including the terminator (callers pass the buffer size + 1,
@@ -87,7 +87,7 @@ Status MakeNetPath(const char* port, const char* server, const char* file, char*
 constexpr const char* kMainView = "Main";
 constexpr std::uint16_t kNoteClassView = 8;
 constexpr const char* kViewPattern = "-G40n";
-Status FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
+Status FindDesignNote(DbHandle db, const char* name, std::uint16_t note_class,
                       const char* pattern, NoteId* view_id, std::uint32_t options);
 // The four trailing outputs are not produced by this platform; pass null.
 Status OpenCollection(DbHandle view_db, DbHandle data_db, NoteId view_id, std::uint16_t flags,
@@ -118,32 +118,32 @@ constexpr std::uint32_t kReadAsManyAsPossible = 0xFFFFFFFF;
 constexpr std::uint16_t kSignalMoreToDo = 0x20;
 
 // Memory blocks handed out by ReadEntries (and AllocObject).
-void* LockObject(MemHandle hMem);          // null for an unknown handle
-bool UnlockObject(MemHandle hMem);
-void FreeObject(MemHandle hMem);
+void* LockObject(MemHandle block);  // null for an unknown handle
+bool UnlockObject(MemHandle block);
+void FreeObject(MemHandle block);
 // Allocates a zero-filled block of `size` bytes. Not used by the design's
 // calls; the profile list uses it to gather several read passes into one
 // block.
-Status AllocObject(std::uint32_t size, MemHandle* hMem);
+Status AllocObject(std::uint32_t size, MemHandle* block);
 
 // Notes.
-Status NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t flags, NoteHandle* hNote);
-Status NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t flags);
-Status NoteCreate(DbHandle hDb, NoteHandle* hNote);   // exists once NoteUpdate saved it
-Status NoteUpdate(NoteHandle hNote, std::uint16_t flags);
-Status NoteClose(NoteHandle hNote);                   // unsaved changes are discarded
+Status NoteOpen(DbHandle db, NoteId note_id, std::uint16_t flags, NoteHandle* note);
+Status NoteDelete(DbHandle db, NoteId note_id, std::uint16_t flags);
+Status NoteCreate(DbHandle db, NoteHandle* note);  // exists once NoteUpdate saved it
+Status NoteUpdate(NoteHandle note, std::uint16_t flags);
+Status NoteClose(NoteHandle note);                 // unsaved changes are discarded
 
 // Items. ItemGetText copies the bytes of a text item as stored, zero bytes
 // included, cut to the buffer and always terminated, and returns the number
 // of bytes copied (0 when there is no text item of that name or the handle is
 // unknown). A returned length above strlen(buffer) means the value holds a
 // zero byte.
-std::uint16_t ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
+std::uint16_t ItemGetText(NoteHandle note, const char* item_name, char* buffer,
                           std::uint16_t buffer_size);
-Status ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time);
-Status ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
+Status ItemSetTime(NoteHandle note, const char* item_name, const TimeDate* time);
+Status ItemSetText(NoteHandle note, const char* item_name, const char* text,
                    std::uint16_t length, bool summary);
-Status ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
+Status ItemAppend(NoteHandle note, std::uint16_t item_flags, const char* item_name,
                   std::uint16_t name_length, std::uint16_t type_code, const void* value,
                   std::uint32_t value_length);
 

@@ -57,34 +57,34 @@ class LocalRuntimeTest : public ::testing::Test {
   // Creates and opens a database.
   DbHandle CreateAndOpen(const char* path) {
     EXPECT_EQ(runtime_.CreateDatabase(path), 0) << path;
-    DbHandle hDb = 0;
-    EXPECT_EQ(DbOpen(path, &hDb), 0) << path;
-    return hDb;
+    DbHandle db = 0;
+    EXPECT_EQ(DbOpen(path, &db), 0) << path;
+    return db;
   }
 
   // Stores a new document with the given text items; returns its NoteId.
-  NoteId AddDocument(DbHandle hDb, const std::vector<std::pair<std::string, std::string>>& texts) {
-    NoteHandle hNote = 0;
-    EXPECT_EQ(NoteCreate(hDb, &hNote), 0);
+  NoteId AddDocument(DbHandle db, const std::vector<std::pair<std::string, std::string>>& texts) {
+    NoteHandle note = 0;
+    EXPECT_EQ(NoteCreate(db, &note), 0);
     for (const auto& [name, text] : texts) {
-      EXPECT_EQ(ItemSetText(hNote, name.c_str(), text.data(),
+      EXPECT_EQ(ItemSetText(note, name.c_str(), text.data(),
                             static_cast<std::uint16_t>(text.size()), true),
                 0);
     }
-    EXPECT_EQ(NoteUpdate(hNote, 0), 0);
-    EXPECT_EQ(NoteClose(hNote), 0);
+    EXPECT_EQ(NoteUpdate(note, 0), 0);
+    EXPECT_EQ(NoteClose(note), 0);
     std::vector<NoteId> ids;
-    EXPECT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+    EXPECT_EQ(runtime_.ListDocuments(db, &ids), 0);
     return ids.empty() ? 0 : ids.back();
   }
 
-  // Opens the collection of the view `name` of hDb.
-  CollectionHandle OpenView(DbHandle hDb, const char* name) {
+  // Opens the collection of the view `name` of db.
+  CollectionHandle OpenView(DbHandle db, const char* name) {
     NoteId view_id = 0;
-    EXPECT_EQ(FindDesignNote(hDb, name, 8, "-G40n", &view_id, 0), 0);
+    EXPECT_EQ(FindDesignNote(db, name, 8, "-G40n", &view_id, 0), 0);
     CollectionHandle hCollection = 0;
     EXPECT_EQ(
-        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
+        OpenCollection(db, db, view_id, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
         0);
     EXPECT_NE(hCollection, 0);
     return hCollection;

@@ -34,27 +34,27 @@ class ReplacementTest : public LocalRuntimeTest, public ::testing::WithParamInte
 
 TEST_P(ReplacementTest, TheDeleteIsDurableOnlyWithTheSave) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("busytime.nsf");
-  const NoteId old_id = AddDocument(hDb, {{"$Name", "ann"}});
+  DbHandle db = CreateAndOpen("busytime.nsf");
+  const NoteId old_id = AddDocument(db, {{"$Name", "ann"}});
   const std::filesystem::path file = data_ / "busytime.nsf";
 
-  ASSERT_EQ(NoteDelete(hDb, old_id, 0), 0);
+  ASSERT_EQ(NoteDelete(db, old_id, 0), 0);
   EXPECT_EQ(NotesSeenFromOutside(file), 1);  // not committed yet
-  NoteHandle hNew = 0;
+  NoteHandle new_note = 0;
   const bool creates = GetParam() != Ending::kDatabaseClosedAfterDelete &&
                        GetParam() != Ending::kRuntimeEndedAfterDelete;
   if (creates) {
-    ASSERT_EQ(NoteCreate(hDb, &hNew), 0);
-    ASSERT_EQ(ItemSetText(hNew, "$Name", "ann", 3, true), 0);
+    ASSERT_EQ(NoteCreate(db, &new_note), 0);
+    ASSERT_EQ(ItemSetText(new_note, "$Name", "ann", 3, true), 0);
   }
   bool replaced = true;
   switch (GetParam()) {
     case Ending::kSaved:
-      ASSERT_EQ(NoteUpdate(hNew, 0), 0);
-      EXPECT_EQ(NoteClose(hNew), 0);
+      ASSERT_EQ(NoteUpdate(new_note, 0), 0);
+      EXPECT_EQ(NoteClose(new_note), 0);
       break;
     case Ending::kClosedUnsaved:
-      EXPECT_EQ(NoteClose(hNew), 0);
+      EXPECT_EQ(NoteClose(new_note), 0);
       replaced = false;
       break;
     case Ending::kRuntimeEnded:
@@ -63,16 +63,16 @@ TEST_P(ReplacementTest, TheDeleteIsDurableOnlyWithTheSave) {
       replaced = false;
       break;
     case Ending::kDatabaseClosedAfterDelete:
-      EXPECT_EQ(DbClose(hDb), 0);
+      EXPECT_EQ(DbClose(db), 0);
       break;
   }
   EXPECT_EQ(NotesSeenFromOutside(file), GetParam() == Ending::kDatabaseClosedAfterDelete ? 0 : 1);
 
   NotesTerm();
   ASSERT_EQ(Start(), 0);
-  ASSERT_EQ(DbOpen("busytime.nsf", &hDb), 0);
+  ASSERT_EQ(DbOpen("busytime.nsf", &db), 0);
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   if (GetParam() == Ending::kDatabaseClosedAfterDelete) {
     EXPECT_TRUE(ids.empty());
   } else {
@@ -90,11 +90,11 @@ INSTANTIATE_TEST_SUITE_P(Endings, ReplacementTest,
 // next call that reads anything commits it.
 TEST_F(LocalRuntimeTest, ADeleteWithoutReplacementCommitsAtTheNextRead) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("busytime.nsf");
-  const NoteId id = AddDocument(hDb, {{"$Name", "ann"}});
-  ASSERT_EQ(NoteDelete(hDb, id, 0), 0);
+  DbHandle db = CreateAndOpen("busytime.nsf");
+  const NoteId id = AddDocument(db, {{"$Name", "ann"}});
+  ASSERT_EQ(NoteDelete(db, id, 0), 0);
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   EXPECT_TRUE(ids.empty());
   EXPECT_EQ(NotesSeenFromOutside(data_ / "busytime.nsf"), 0);
 }

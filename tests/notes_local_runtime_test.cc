@@ -19,19 +19,19 @@ ItemInfo Item(std::string name, std::uint16_t type, std::uint16_t flags,
 
 TEST_F(LocalRuntimeTest, DatabaseSurvivesCloseAndReopenWithEveryItemByte) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("busytime.nsf");
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
+  DbHandle db = CreateAndOpen("busytime.nsf");
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteCreate(db, &note), 0);
   const TimeDate when = MakeTimeDate(2454103, 2880000);
   const std::vector<std::uint8_t> binary = {0, 1, 2, 0xFF, 0, 0x80};
-  ASSERT_EQ(ItemSetText(hNote, "Subject", "1", 2, true), 0);  // stores '1', '\0'
-  ASSERT_EQ(ItemSetTime(hNote, "StartDateTime", &when), 0);
-  ASSERT_EQ(ItemAppend(hNote, 0, "EventList", 9, kTypeScheduleList, binary.data(), 6), 0);
-  ASSERT_EQ(ItemAppend(hNote, 0, "EventList", 9, kTypeScheduleList, binary.data(), 2), 0);
-  ASSERT_EQ(ItemAppend(hNote, 7, "Empty\x01X", 7, 3, nullptr, 0), 0);
-  ASSERT_EQ(ItemSetText(hNote, "Owner", "me", 2, false), 0);
-  ASSERT_EQ(NoteUpdate(hNote, 0), 0);
-  ASSERT_EQ(NoteClose(hNote), 0);
+  ASSERT_EQ(ItemSetText(note, "Subject", "1", 2, true), 0);  // stores '1', '\0'
+  ASSERT_EQ(ItemSetTime(note, "StartDateTime", &when), 0);
+  ASSERT_EQ(ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, binary.data(), 6), 0);
+  ASSERT_EQ(ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, binary.data(), 2), 0);
+  ASSERT_EQ(ItemAppend(note, 7, "Empty\x01X", 7, 3, nullptr, 0), 0);
+  ASSERT_EQ(ItemSetText(note, "Owner", "me", 2, false), 0);
+  ASSERT_EQ(NoteUpdate(note, 0), 0);
+  ASSERT_EQ(NoteClose(note), 0);
 
   const std::vector<ItemInfo> expected = {
       Item("Subject", kTypeText, kItemFlagSummary, {'1', 0}),
@@ -45,18 +45,18 @@ TEST_F(LocalRuntimeTest, DatabaseSurvivesCloseAndReopenWithEveryItemByte) {
 
   NotesTerm();
   ASSERT_EQ(Start(), 0);
-  ASSERT_EQ(DbOpen("busytime.nsf", &hDb), 0);
+  ASSERT_EQ(DbOpen("busytime.nsf", &db), 0);
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   ASSERT_EQ(ids.size(), 1u);
   EXPECT_GT(ids[0], 0u);
   EXPECT_LT(ids[0], kNoteIdCategory);
-  ASSERT_EQ(NoteOpen(hDb, ids[0], 0, &hNote), 0);
+  ASSERT_EQ(NoteOpen(db, ids[0], 0, &note), 0);
   std::vector<ItemInfo> items;
-  ASSERT_EQ(runtime_.ReadItems(hNote, &items), 0);
+  ASSERT_EQ(runtime_.ReadItems(note, &items), 0);
   EXPECT_EQ(items, expected);
   char text[8];
-  EXPECT_EQ(ItemGetText(hNote, "subject", text, sizeof text), 2);  // the zero byte counts
+  EXPECT_EQ(ItemGetText(note, "subject", text, sizeof text), 2);  // the zero byte counts
   EXPECT_STREQ(text, "1");
 
   std::vector<std::string> problems;
@@ -66,17 +66,17 @@ TEST_F(LocalRuntimeTest, DatabaseSurvivesCloseAndReopenWithEveryItemByte) {
 
 TEST_F(LocalRuntimeTest, SetReplacesEveryItemOfTheNameAndGetTextCutsToTheBuffer) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
-  ASSERT_EQ(ItemAppend(hNote, 0, "Name", 4, kTypeTime, "12345678", 8), 0);
-  ASSERT_EQ(ItemAppend(hNote, 0, "Other", 5, kTypeText, "x", 1), 0);
-  ASSERT_EQ(ItemAppend(hNote, 0, "NAME", 4, kTypeText, "old", 3), 0);
-  ASSERT_EQ(ItemSetText(hNote, "name", "Alice Example", 13, true), 0);
-  ASSERT_EQ(ItemSetText(hNote, "Added", "", 0, false), 0);
+  DbHandle db = CreateAndOpen("a.nsf");
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteCreate(db, &note), 0);
+  ASSERT_EQ(ItemAppend(note, 0, "Name", 4, kTypeTime, "12345678", 8), 0);
+  ASSERT_EQ(ItemAppend(note, 0, "Other", 5, kTypeText, "x", 1), 0);
+  ASSERT_EQ(ItemAppend(note, 0, "NAME", 4, kTypeText, "old", 3), 0);
+  ASSERT_EQ(ItemSetText(note, "name", "Alice Example", 13, true), 0);
+  ASSERT_EQ(ItemSetText(note, "Added", "", 0, false), 0);
 
   std::vector<ItemInfo> items;
-  ASSERT_EQ(runtime_.ReadItems(hNote, &items), 0);
+  ASSERT_EQ(runtime_.ReadItems(note, &items), 0);
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].name, "name");  // took the first replaced item's place
   EXPECT_EQ(items[1].name, "Other");
@@ -84,111 +84,111 @@ TEST_F(LocalRuntimeTest, SetReplacesEveryItemOfTheNameAndGetTextCutsToTheBuffer)
 
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(ItemGetText(hNote, "NAME", buffer, 6), 5);
+  EXPECT_EQ(ItemGetText(note, "NAME", buffer, 6), 5);
   EXPECT_STREQ(buffer, "Alice");
   EXPECT_EQ(buffer[6], '#');
-  EXPECT_EQ(ItemGetText(hNote, "Missing", buffer, sizeof buffer), 0);
+  EXPECT_EQ(ItemGetText(note, "Missing", buffer, sizeof buffer), 0);
   EXPECT_STREQ(buffer, "");
   buffer[0] = '#';
-  EXPECT_EQ(ItemGetText(hNote, "Name", buffer, 0), 0);
+  EXPECT_EQ(ItemGetText(note, "Name", buffer, 0), 0);
   EXPECT_EQ(buffer[0], '#');
 }
 
 TEST_F(LocalRuntimeTest, UnsavedChangesLeaveNoTrace) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  NoteId stored = AddDocument(hDb, {{"Subject", "kept"}});
+  DbHandle db = CreateAndOpen("a.nsf");
+  NoteId stored = AddDocument(db, {{"Subject", "kept"}});
 
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
-  ASSERT_EQ(ItemSetText(hNote, "Subject", "never saved", 11, true), 0);
-  ASSERT_EQ(NoteClose(hNote), 0);
-  ASSERT_EQ(NoteOpen(hDb, stored, 0, &hNote), 0);
-  ASSERT_EQ(ItemSetText(hNote, "Subject", "changed", 7, true), 0);
-  ASSERT_EQ(NoteClose(hNote), 0);
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteCreate(db, &note), 0);
+  ASSERT_EQ(ItemSetText(note, "Subject", "never saved", 11, true), 0);
+  ASSERT_EQ(NoteClose(note), 0);
+  ASSERT_EQ(NoteOpen(db, stored, 0, &note), 0);
+  ASSERT_EQ(ItemSetText(note, "Subject", "changed", 7, true), 0);
+  ASSERT_EQ(NoteClose(note), 0);
 
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   EXPECT_EQ(ids, std::vector<NoteId>{stored});
-  ASSERT_EQ(NoteOpen(hDb, stored, 0, &hNote), 0);
+  ASSERT_EQ(NoteOpen(db, stored, 0, &note), 0);
   char text[16];
-  ItemGetText(hNote, "Subject", text, sizeof text);
+  ItemGetText(note, "Subject", text, sizeof text);
   EXPECT_STREQ(text, "kept");
 }
 
 TEST_F(LocalRuntimeTest, NoteIdsAreNeverReusedAndDeletedNotesStayDeleted) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  NoteId first = AddDocument(hDb, {{"N", "1"}});
-  NoteId second = AddDocument(hDb, {{"N", "2"}});
+  DbHandle db = CreateAndOpen("a.nsf");
+  NoteId first = AddDocument(db, {{"N", "1"}});
+  NoteId second = AddDocument(db, {{"N", "2"}});
   EXPECT_GT(second, first);
 
-  NoteHandle hOpen = 0;
-  ASSERT_EQ(NoteOpen(hDb, second, 0, &hOpen), 0);
-  ASSERT_EQ(NoteDelete(hDb, second, 0), 0);
-  EXPECT_EQ(NoteDelete(hDb, second, 0), kErrNoteNotFound);
-  EXPECT_EQ(NoteOpen(hDb, second, 0, &hOpen), kErrNoteNotFound);
-  EXPECT_EQ(NoteOpen(hDb, kNoteIdCategory | 1, 0, &hOpen), kErrNoteNotFound);
-  EXPECT_GT(AddDocument(hDb, {{"N", "3"}}), second);
+  NoteHandle opened = 0;
+  ASSERT_EQ(NoteOpen(db, second, 0, &opened), 0);
+  ASSERT_EQ(NoteDelete(db, second, 0), 0);
+  EXPECT_EQ(NoteDelete(db, second, 0), kErrNoteNotFound);
+  EXPECT_EQ(NoteOpen(db, second, 0, &opened), kErrNoteNotFound);
+  EXPECT_EQ(NoteOpen(db, kNoteIdCategory | 1, 0, &opened), kErrNoteNotFound);
+  EXPECT_GT(AddDocument(db, {{"N", "3"}}), second);
 }
 
 TEST_F(LocalRuntimeTest, UpdateOfANoteDeletedMeanwhileIsRefused) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  NoteId id = AddDocument(hDb, {{"N", "1"}});
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteOpen(hDb, id, 0, &hNote), 0);
-  ASSERT_EQ(NoteDelete(hDb, id, 0), 0);
-  EXPECT_EQ(NoteUpdate(hNote, 0), kErrNoteDeleted);
+  DbHandle db = CreateAndOpen("a.nsf");
+  NoteId id = AddDocument(db, {{"N", "1"}});
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteOpen(db, id, 0, &note), 0);
+  ASSERT_EQ(NoteDelete(db, id, 0), 0);
+  EXPECT_EQ(NoteUpdate(note, 0), kErrNoteDeleted);
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   EXPECT_TRUE(ids.empty());
 }
 
 TEST_F(LocalRuntimeTest, StaleAndUnknownHandlesGiveStatuses) {
-  DbHandle hDb = 0;
-  NoteHandle hNote = 0;
-  MemHandle hMem = 0;
-  EXPECT_EQ(DbOpen("a.nsf", &hDb), kErrNotInitialized);
-  EXPECT_EQ(NoteCreate(1, &hNote), kErrNotInitialized);
-  EXPECT_EQ(AllocObject(4, &hMem), kErrNotInitialized);
+  DbHandle db = 0;
+  NoteHandle note = 0;
+  MemHandle block = 0;
+  EXPECT_EQ(DbOpen("a.nsf", &db), kErrNotInitialized);
+  EXPECT_EQ(NoteCreate(1, &note), kErrNotInitialized);
+  EXPECT_EQ(AllocObject(4, &block), kErrNotInitialized);
 
   ASSERT_EQ(Start(), 0);
-  hDb = CreateAndOpen("a.nsf");
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
-  ASSERT_EQ(AllocObject(16, &hMem), 0);
-  ASSERT_NE(LockObject(hMem), nullptr);
-  EXPECT_TRUE(UnlockObject(hMem));
-  EXPECT_FALSE(UnlockObject(hMem));
+  db = CreateAndOpen("a.nsf");
+  ASSERT_EQ(NoteCreate(db, &note), 0);
+  ASSERT_EQ(AllocObject(16, &block), 0);
+  ASSERT_NE(LockObject(block), nullptr);
+  EXPECT_TRUE(UnlockObject(block));
+  EXPECT_FALSE(UnlockObject(block));
 
-  ASSERT_EQ(DbClose(hDb), 0);
-  EXPECT_EQ(DbClose(hDb), kErrInvalidDbHandle);
-  EXPECT_EQ(NoteUpdate(hNote, 0), kErrInvalidDbHandle);  // its database is closed
-  ASSERT_EQ(NoteClose(hNote), 0);
-  EXPECT_EQ(NoteClose(hNote), kErrInvalidNoteHandle);
-  EXPECT_EQ(ItemSetText(hNote, "A", "b", 1, false), kErrInvalidNoteHandle);
-  EXPECT_EQ(ItemAppend(hNote, 0, "A", 1, kTypeText, "b", 1), kErrInvalidNoteHandle);
+  ASSERT_EQ(DbClose(db), 0);
+  EXPECT_EQ(DbClose(db), kErrInvalidDbHandle);
+  EXPECT_EQ(NoteUpdate(note, 0), kErrInvalidDbHandle);  // its database is closed
+  ASSERT_EQ(NoteClose(note), 0);
+  EXPECT_EQ(NoteClose(note), kErrInvalidNoteHandle);
+  EXPECT_EQ(ItemSetText(note, "A", "b", 1, false), kErrInvalidNoteHandle);
+  EXPECT_EQ(ItemAppend(note, 0, "A", 1, kTypeText, "b", 1), kErrInvalidNoteHandle);
   char text[4] = "xyz";
-  EXPECT_EQ(ItemGetText(hNote, "A", text, sizeof text), 0);
+  EXPECT_EQ(ItemGetText(note, "A", text, sizeof text), 0);
   EXPECT_STREQ(text, "");
   NoteId view_id = 0;
-  EXPECT_EQ(FindDesignNote(hDb, "Main", 8, "-G40n", &view_id, 0), kErrInvalidDbHandle);
-  EXPECT_EQ(NoteCreate(0xDEAD, &hNote), kErrInvalidDbHandle);
-  EXPECT_EQ(hNote, 0u);
-  FreeObject(hMem);
-  FreeObject(hMem);
-  EXPECT_EQ(LockObject(hMem), nullptr);
+  EXPECT_EQ(FindDesignNote(db, "Main", 8, "-G40n", &view_id, 0), kErrInvalidDbHandle);
+  EXPECT_EQ(NoteCreate(0xDEAD, &note), kErrInvalidDbHandle);
+  EXPECT_EQ(note, 0u);
+  FreeObject(block);
+  FreeObject(block);
+  EXPECT_EQ(LockObject(block), nullptr);
   EXPECT_EQ(LockObject(0), nullptr);
 
   // A handle from before NotesTerm stays unknown after a new start.
-  DbHandle hOld = 0;
-  ASSERT_EQ(DbOpen("a.nsf", &hOld), 0);
+  DbHandle old_db = 0;
+  ASSERT_EQ(DbOpen("a.nsf", &old_db), 0);
   NotesTerm();
   ASSERT_EQ(Start(), 0);
-  DbHandle hNew = 0;
-  ASSERT_EQ(DbOpen("a.nsf", &hNew), 0);
-  EXPECT_NE(hNew, hOld);
-  EXPECT_EQ(DbClose(hOld), kErrInvalidDbHandle);
+  DbHandle new_db = 0;
+  ASSERT_EQ(DbOpen("a.nsf", &new_db), 0);
+  EXPECT_NE(new_db, old_db);
+  EXPECT_EQ(DbClose(old_db), kErrInvalidDbHandle);
 }
 
 TEST_F(LocalRuntimeTest, DbOpenNeverCreatesAndRefusesFilesNotOurs) {
@@ -210,9 +210,9 @@ TEST_F(LocalRuntimeTest, DbOpenNeverCreatesAndRefusesFilesNotOurs) {
       {"foreign.nsf", kErrNotADatabase},     {"Srv::missing.nsf", kErrDatabaseNotFound},
   };
   for (const auto& test : kCases) {
-    DbHandle hDb = 1234;
-    EXPECT_EQ(DbOpen(test.path, &hDb), test.expected) << test.path;
-    EXPECT_EQ(hDb, 0u) << test.path;
+    DbHandle db = 1234;
+    EXPECT_EQ(DbOpen(test.path, &db), test.expected) << test.path;
+    EXPECT_EQ(db, 0u) << test.path;
   }
   EXPECT_FALSE(std::filesystem::exists(data_ / "missing.nsf"));
   EXPECT_EQ(std::filesystem::file_size(data_ / "empty.nsf"), 0u);  // not turned into a database
@@ -224,28 +224,28 @@ TEST_F(LocalRuntimeTest, DbOpenNeverCreatesAndRefusesFilesNotOurs) {
 
 TEST_F(LocalRuntimeTest, WaitForAnotherProcessesLockIsBoundedAndRecovers) {
   ASSERT_EQ(Start("LockTimeout=100\n"), 0);
-  DbHandle hDb = CreateAndOpen("shared.nsf");
-  NoteId id = AddDocument(hDb, {{"N", "1"}});
+  DbHandle db = CreateAndOpen("shared.nsf");
+  NoteId id = AddDocument(db, {{"N", "1"}});
 
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open((data_ / "shared.nsf").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
-  ASSERT_EQ(ItemSetText(hNote, "N", "2", 1, true), 0);
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteCreate(db, &note), 0);
+  ASSERT_EQ(ItemSetText(note, "N", "2", 1, true), 0);
   auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(NoteUpdate(hNote, 0), kErrDatabaseLocked);
+  EXPECT_EQ(NoteUpdate(note, 0), kErrDatabaseLocked);
   auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_GE(waited, std::chrono::milliseconds(50));
   EXPECT_LT(waited, std::chrono::seconds(5));
-  EXPECT_EQ(NoteDelete(hDb, id, 0), kErrDatabaseLocked);
+  EXPECT_EQ(NoteDelete(db, id, 0), kErrDatabaseLocked);
 
   ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(other);
-  EXPECT_EQ(NoteUpdate(hNote, 0), 0);
+  EXPECT_EQ(NoteUpdate(note, 0), 0);
   std::vector<NoteId> ids;
-  ASSERT_EQ(runtime_.ListDocuments(hDb, &ids), 0);
+  ASSERT_EQ(runtime_.ListDocuments(db, &ids), 0);
   EXPECT_EQ(ids.size(), 2u);
 }
 

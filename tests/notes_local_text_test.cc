@@ -155,9 +155,9 @@ TEST_F(LocalDatabaseNames, HostileNamesNeverLeaveTheDataDirectory) {
     char path[kMaxPathBuffer];
     ASSERT_EQ(MakeNetPath(nullptr, test.server, test.file.c_str(), path), 0) << test.server;
     EXPECT_EQ(runtime_.CreateDatabase(path), test.expected) << path;
-    DbHandle hDb = 0;
-    EXPECT_EQ(DbOpen(path, &hDb), test.expected) << path;
-    if (hDb != 0) DbClose(hDb);
+    DbHandle db = 0;
+    EXPECT_EQ(DbOpen(path, &db), test.expected) << path;
+    if (db != 0) DbClose(db);
   }
   char path[kMaxPathBuffer] = "x";
   EXPECT_EQ(MakeNetPath(nullptr, "a::b", "c.nsf", path), kErrInvalidPath);

@@ -39,17 +39,17 @@ class ViewCacheTest : public LocalRuntimeTest {
 
 TEST_F(ViewCacheTest, AgreesWithAFreshReadThroughEveryChange) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("busytime.nsf");
-  ASSERT_EQ(runtime_.CreateView(hDb, {"Main", "", "$Name", "$Name", ""}), 0);
-  ASSERT_EQ(runtime_.CreateView(hDb, {"Teams", "", "$Name", "$Name", "Team"}), 0);
-  DbHandle hOther = 0;  // a second connection, as another process would have
-  ASSERT_EQ(DbOpen("busytime.nsf", &hOther), 0);
+  DbHandle db = CreateAndOpen("busytime.nsf");
+  ASSERT_EQ(runtime_.CreateView(db, {"Main", "", "$Name", "$Name", ""}), 0);
+  ASSERT_EQ(runtime_.CreateView(db, {"Teams", "", "$Name", "$Name", "Team"}), 0);
+  DbHandle other = 0;  // a second connection, as another process would have
+  ASSERT_EQ(DbOpen("busytime.nsf", &other), 0);
   // A connection that never writes reads the database again after every
   // commit of another one: the reference.
-  DbHandle hReader = 0;
-  ASSERT_EQ(DbOpen("busytime.nsf", &hReader), 0);
-  const CollectionHandle kept[] = {OpenView(hDb, "Main"), OpenView(hDb, "Teams")};
-  const CollectionHandle fresh[] = {OpenView(hReader, "Main"), OpenView(hReader, "Teams")};
+  DbHandle reader = 0;
+  ASSERT_EQ(DbOpen("busytime.nsf", &reader), 0);
+  const CollectionHandle kept[] = {OpenView(db, "Main"), OpenView(db, "Teams")};
+  const CollectionHandle fresh[] = {OpenView(reader, "Main"), OpenView(reader, "Teams")};
 
   const std::vector<std::string> names = {"ann", "ANN", "bob", "Bob", "cy", "", "dee"};
   const std::vector<std::string> teams = {"", "red", "Red", "blue"};
@@ -60,35 +60,35 @@ TEST_F(ViewCacheTest, AgreesWithAFreshReadThroughEveryChange) {
   std::vector<NoteId> documents;
   std::vector<std::string> name_of;  // each document's $Name, by place in `documents`
   for (int step = 0; step < 200; ++step) {
-    const DbHandle hWriter = random() % 4 == 0 ? hOther : hDb;
+    const DbHandle writer = random() % 4 == 0 ? other : db;
     const unsigned action = random() % 5;
     if (action == 3 && !documents.empty()) {
       // A run's replacement: the user's document deleted, then a new one
       // saved under the same name, with no read of the view in between.
       const std::size_t victim = random() % documents.size();
-      ASSERT_EQ(NoteDelete(hWriter, documents[victim], 0), 0);
+      ASSERT_EQ(NoteDelete(writer, documents[victim], 0), 0);
       documents.erase(documents.begin() + static_cast<long>(victim));
       const std::string name = name_of[victim];
       name_of.erase(name_of.begin() + static_cast<long>(victim));
-      documents.push_back(AddDocument(hWriter, {{"$Name", name}, {"Team", pick(teams)}}));
+      documents.push_back(AddDocument(writer, {{"$Name", name}, {"Team", pick(teams)}}));
       name_of.push_back(name);
     } else if (action == 0 && !documents.empty()) {
       const std::size_t victim = random() % documents.size();
-      ASSERT_EQ(NoteDelete(hWriter, documents[victim], 0), 0);
+      ASSERT_EQ(NoteDelete(writer, documents[victim], 0), 0);
       documents.erase(documents.begin() + static_cast<long>(victim));
       name_of.erase(name_of.begin() + static_cast<long>(victim));
     } else if (action == 1 && !documents.empty()) {
-      NoteHandle hNote = 0;
+      NoteHandle note = 0;
       const std::size_t changed = random() % documents.size();
-      ASSERT_EQ(NoteOpen(hWriter, documents[changed], 0, &hNote), 0);
+      ASSERT_EQ(NoteOpen(writer, documents[changed], 0, &note), 0);
       const std::string name = pick(names);
       name_of[changed] = name;
-      ItemSetText(hNote, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
-      ASSERT_EQ(NoteUpdate(hNote, 0), 0);
-      NoteClose(hNote);
+      ItemSetText(note, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
+      ASSERT_EQ(NoteUpdate(note, 0), 0);
+      NoteClose(note);
     } else {
       const std::string name = pick(names);
-      documents.push_back(AddDocument(hWriter, {{"$Name", name}, {"Team", pick(teams)}}));
+      documents.push_back(AddDocument(writer, {{"$Name", name}, {"Team", pick(teams)}}));
       name_of.push_back(name);
     }
 

@@ -35,21 +35,21 @@ class LocalViewTest : public LocalRuntimeTest {
 
 TEST_F(LocalViewTest, ReadInPassesReturnsEveryEntryOnceInOrder) {
   ASSERT_EQ(Start("ViewReadPassSize=3\n"), 0);
-  DbHandle hDb = CreateAndOpen("ruvconfig.nsf");
-  ASSERT_EQ(runtime_.CreateView(hDb, {"Main", "CalendarProfile", "", "Name", ""}), 0);
-  EXPECT_EQ(runtime_.CreateView(hDb, {"MAIN", "", "", "", ""}), kErrViewExists);
+  DbHandle db = CreateAndOpen("ruvconfig.nsf");
+  ASSERT_EQ(runtime_.CreateView(db, {"Main", "CalendarProfile", "", "Name", ""}), 0);
+  EXPECT_EQ(runtime_.CreateView(db, {"MAIN", "", "", "", ""}), kErrViewExists);
 
   const char* names[] = {"delta", "Alpha",   "charlie", "Echo",  "bravo",
                          "golf",  "Foxtrot", "alpha",   "india", "Hotel"};
   std::vector<std::pair<std::string, NoteId>> expected;
   for (const char* name : names) {
-    expected.emplace_back(name, AddDocument(hDb, {{"Form", "calendarprofile"}, {"Name", name}}));
+    expected.emplace_back(name, AddDocument(db, {{"Form", "calendarprofile"}, {"Name", name}}));
   }
-  AddDocument(hDb, {{"Form", "Other"}, {"Name", "aaa"}});
-  AddDocument(hDb, {{"Name", "aab"}});
-  NoteHandle hUnsaved = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hUnsaved), 0);
-  ASSERT_EQ(ItemSetText(hUnsaved, "Form", "CalendarProfile", 15, true), 0);
+  AddDocument(db, {{"Form", "Other"}, {"Name", "aaa"}});
+  AddDocument(db, {{"Name", "aab"}});
+  NoteHandle unsaved = 0;
+  ASSERT_EQ(NoteCreate(db, &unsaved), 0);
+  ASSERT_EQ(ItemSetText(unsaved, "Form", "CalendarProfile", 15, true), 0);
   std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
     std::string la = a.first, lb = b.first;
     std::transform(la.begin(), la.end(), la.begin(), ::tolower);
@@ -59,13 +59,13 @@ TEST_F(LocalViewTest, ReadInPassesReturnsEveryEntryOnceInOrder) {
   std::vector<NoteId> expected_ids;
   for (const auto& entry : expected) expected_ids.push_back(entry.second);
 
-  CollectionHandle hCollection = OpenView(hDb, "main");
+  CollectionHandle hCollection = OpenView(db, "main");
   std::vector<bool> more;
   EXPECT_EQ(ReadAll(hCollection, &more), expected_ids);
   EXPECT_EQ(more, (std::vector<bool>{true, true, true, false}));
 
   // The view shows what is stored now.
-  ASSERT_EQ(NoteDelete(hDb, expected_ids[0], 0), 0);
+  ASSERT_EQ(NoteDelete(db, expected_ids[0], 0), 0);
   more.clear();
   EXPECT_EQ(ReadAll(hCollection, &more).size(), expected_ids.size() - 1);
   EXPECT_EQ(CloseCollection(hCollection), 0);
@@ -80,29 +80,29 @@ TEST_F(LocalViewTest, ReadInPassesReturnsEveryEntryOnceInOrder) {
 
 TEST_F(LocalViewTest, CategoryEntriesCarryTheTopBitAndComeFirst) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  ASSERT_EQ(runtime_.CreateView(hDb, {"ByTeam", "", "Name", "Name", "Team"}), 0);
-  NoteId zed_b = AddDocument(hDb, {{"Name", "zed"}, {"Team", "B"}});
-  NoteId amy_a = AddDocument(hDb, {{"Name", "amy"}, {"Team", "a"}});
-  NoteId solo = AddDocument(hDb, {{"Name", "solo"}});
-  NoteId bob_b = AddDocument(hDb, {{"Name", "bob"}, {"Team", "b"}});
-  AddDocument(hDb, {{"Name", ""}, {"Team", "a"}});  // no Name text: not selected
+  DbHandle db = CreateAndOpen("a.nsf");
+  ASSERT_EQ(runtime_.CreateView(db, {"ByTeam", "", "Name", "Name", "Team"}), 0);
+  NoteId zed_b = AddDocument(db, {{"Name", "zed"}, {"Team", "B"}});
+  NoteId amy_a = AddDocument(db, {{"Name", "amy"}, {"Team", "a"}});
+  NoteId solo = AddDocument(db, {{"Name", "solo"}});
+  NoteId bob_b = AddDocument(db, {{"Name", "bob"}, {"Team", "b"}});
+  AddDocument(db, {{"Name", ""}, {"Team", "a"}});  // no Name text: not selected
 
   std::vector<bool> more;
   EXPECT_EQ(
-      ReadAll(OpenView(hDb, "ByTeam"), &more),
+      ReadAll(OpenView(db, "ByTeam"), &more),
       (std::vector<NoteId>{solo, kNoteIdCategory | 1, amy_a, kNoteIdCategory | 2, bob_b, zed_b}));
 }
 
 TEST_F(LocalViewTest, FindByNameFindsOneSeveralOrNone) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("busytime.nsf");
-  ASSERT_EQ(runtime_.CreateView(hDb, {"Main", "", "Owner", "Owner", ""}), 0);
-  AddDocument(hDb, {{"Owner", "carol@example.org"}});
-  NoteId bob1 = AddDocument(hDb, {{"Owner", "bob@example.org"}});
-  AddDocument(hDb, {{"Owner", "alice@example.org"}});
-  NoteId bob2 = AddDocument(hDb, {{"Owner", "BOB@example.org"}});
-  CollectionHandle hCollection = OpenView(hDb, "Main");
+  DbHandle db = CreateAndOpen("busytime.nsf");
+  ASSERT_EQ(runtime_.CreateView(db, {"Main", "", "Owner", "Owner", ""}), 0);
+  AddDocument(db, {{"Owner", "carol@example.org"}});
+  NoteId bob1 = AddDocument(db, {{"Owner", "bob@example.org"}});
+  AddDocument(db, {{"Owner", "alice@example.org"}});
+  NoteId bob2 = AddDocument(db, {{"Owner", "BOB@example.org"}});
+  CollectionHandle hCollection = OpenView(db, "Main");
 
   const struct {
     const char* key;
@@ -141,19 +141,19 @@ TEST_F(LocalViewTest, FindByNameFindsOneSeveralOrNone) {
 
 TEST_F(LocalViewTest, MissingViewsAndWrongArgumentsGiveStatuses) {
   ASSERT_EQ(Start(), 0);
-  DbHandle hDb = CreateAndOpen("a.nsf");
-  NoteId document = AddDocument(hDb, {{"Name", "x"}});
+  DbHandle db = CreateAndOpen("a.nsf");
+  NoteId document = AddDocument(db, {{"Name", "x"}});
   NoteId view_id = 1;
-  EXPECT_EQ(FindDesignNote(hDb, "Main", 8, "-G40n", &view_id, 0), kErrViewNotFound);
+  EXPECT_EQ(FindDesignNote(db, "Main", 8, "-G40n", &view_id, 0), kErrViewNotFound);
   EXPECT_EQ(view_id, 0u);
   CollectionHandle hCollection = 1;
   EXPECT_EQ(
-      OpenCollection(hDb, hDb, document, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
+      OpenCollection(db, db, document, 0, 0, &hCollection, nullptr, nullptr, nullptr, nullptr),
       kErrViewNotFound);
   EXPECT_EQ(hCollection, 0);
 
-  ASSERT_EQ(runtime_.CreateView(hDb, {"Main", "", "", "Name", ""}), 0);
-  hCollection = OpenView(hDb, "Main");
+  ASSERT_EQ(runtime_.CreateView(db, {"Main", "", "", "Name", ""}), 0);
+  hCollection = OpenView(db, "Main");
   CollectionPosition position{};
   MemHandle hBuffer = 0;
   EXPECT_EQ(ReadEntries(hCollection, &position, 1, 1, 1, 10, 2, &hBuffer, nullptr, nullptr, nullptr,

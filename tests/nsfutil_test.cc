@@ -320,24 +320,24 @@ void WriteDamagedDocument(const fs::path& ini) {
   std::string settings = test_support::SettingsArgument(ini);
   std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
   ASSERT_EQ(NotesInit(2, argv.data()), 0);
-  DbHandle hDb = 0;
-  ASSERT_EQ(DbOpen("Mail01/Acme::busytime.nsf", &hDb), 0);
-  NoteHandle hNote = 0;
-  ASSERT_EQ(NoteCreate(hDb, &hNote), 0);
+  DbHandle db = 0;
+  ASSERT_EQ(DbOpen("Mail01/Acme::busytime.nsf", &db), 0);
+  NoteHandle note = 0;
+  ASSERT_EQ(NoteCreate(db, &note), 0);
   const std::string name = "odd\"\\\x01\xff@example.com";
-  ItemSetText(hNote, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
+  ItemSetText(note, "$Name", name.data(), static_cast<std::uint16_t>(name.size()), true);
   std::vector<std::uint8_t> list(8 + 36 * 2, 0);
   list[0] = 3;
-  ItemAppend(hNote, 0, "EventList", 9, kTypeScheduleList, list.data(),
+  ItemAppend(note, 0, "EventList", 9, kTypeScheduleList, list.data(),
              static_cast<std::uint32_t>(list.size()));
   std::vector<std::uint8_t> list_ext(8 + 72 * 2, 0);
   list_ext[0] = 2;
   list_ext[6] = 72;
-  ItemAppend(hNote, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(),
+  ItemAppend(note, 0, "EventListExt", 12, kTypeScheduleList, list_ext.data(),
              static_cast<std::uint32_t>(list_ext.size()));
-  EXPECT_EQ(NoteUpdate(hNote, 0), 0);
-  NoteClose(hNote);
-  DbClose(hDb);
+  EXPECT_EQ(NoteUpdate(note, 0), 0);
+  NoteClose(note);
+  DbClose(db);
   NotesTerm();
 }
 

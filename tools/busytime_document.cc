@@ -24,12 +24,12 @@ std::vector<std::string> BusytimeDocument::Problems() const {
   return problems;
 }
 
-BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHandle hDb,
+BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHandle db,
                                       NoteId note_id) {
   BusytimeDocument document;
   document.note_id = note_id;
   {
-    ScopedNote note(hDb, note_id);
+    ScopedNote note(db, note_id);
     ThrowIfFailed(runtime.ReadItems(note.Handle(), &document.items),
                   "cannot read the items of note " + FormatNoteId(note_id));
   }
@@ -47,9 +47,9 @@ BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHan
   return document;
 }
 
-std::vector<NoteId> ListDocumentIds(notes::local::LocalRuntime& runtime, DbHandle hDb) {
+std::vector<NoteId> ListDocumentIds(notes::local::LocalRuntime& runtime, DbHandle db) {
   std::vector<NoteId> note_ids;
-  ThrowIfFailed(runtime.ListDocuments(hDb, &note_ids), "cannot list the documents");
+  ThrowIfFailed(runtime.ListDocuments(db, &note_ids), "cannot list the documents");
   return note_ids;
 }
 

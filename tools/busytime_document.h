@@ -32,10 +32,10 @@ struct BusytimeDocument {
 
 // Reads the document `note_id` of the open database. Throws ToolError when
 // the note cannot be opened or read.
-BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHandle hDb,
+BusytimeDocument ReadBusytimeDocument(notes::local::LocalRuntime& runtime, DbHandle db,
                                       NoteId note_id);
 
 // Every document of the open database, in NoteId order.
-std::vector<NoteId> ListDocumentIds(notes::local::LocalRuntime& runtime, DbHandle hDb);
+std::vector<NoteId> ListDocumentIds(notes::local::LocalRuntime& runtime, DbHandle db);
 
 }  // namespace nsfutil

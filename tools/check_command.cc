@@ -85,17 +85,17 @@ void CheckHarvestDatabase(ToolSession& session, const std::string& name, const c
     problems->push_back(name + ": missing (" + role + ")");
     return;
   }
-  DbHandle hDb = 0;
-  const Status opened = DbOpen(name.c_str(), &hDb);
+  DbHandle db = 0;
+  const Status opened = DbOpen(name.c_str(), &db);
   if (opened != 0) {
     problems->push_back(name + ": cannot open (" + role + "): " + StatusMessage(opened));
     return;
   }
   NoteId view_id = 0;
-  if (FindDesignNote(hDb, kViewName, kNoteClassView, kViewPattern, &view_id, 0) != 0) {
+  if (FindDesignNote(db, kViewName, kNoteClassView, kViewPattern, &view_id, 0) != 0) {
     problems->push_back(name + ": has no view \"Main\" (" + role + ")");
   }
-  DbClose(hDb);
+  DbClose(db);
 }
 
 }  // namespace

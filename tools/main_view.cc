@@ -12,22 +12,22 @@ namespace {
 // The collection of the view "Main"; closed on destruction.
 class MainCollection {
  public:
-  explicit MainCollection(DbHandle hDb) {
+  explicit MainCollection(DbHandle db) {
     NoteId view_id = 0;
-    ThrowIfFailed(FindDesignNote(hDb, kViewName, kNoteClassView, kViewPattern, &view_id, 0),
+    ThrowIfFailed(FindDesignNote(db, kViewName, kNoteClassView, kViewPattern, &view_id, 0),
                   "cannot find the view \"Main\"");
     ThrowIfFailed(
-        OpenCollection(hDb, hDb, view_id, 0, 0, &hCollection_, nullptr, nullptr, nullptr, nullptr),
+        OpenCollection(db, db, view_id, 0, 0, &collection_, nullptr, nullptr, nullptr, nullptr),
         "cannot open the view \"Main\"");
   }
-  ~MainCollection() { CloseCollection(hCollection_); }
+  ~MainCollection() { CloseCollection(collection_); }
   MainCollection(const MainCollection&) = delete;
   MainCollection& operator=(const MainCollection&) = delete;
 
-  CollectionHandle Handle() const { return hCollection_; }
+  CollectionHandle Handle() const { return collection_; }
 
  private:
-  CollectionHandle hCollection_ = 0;
+  CollectionHandle collection_ = 0;
 };
 
 // Appends the NoteIds of one ReadEntries block that are documents.
@@ -48,8 +48,8 @@ void TakeBlock(MemHandle hBuffer, std::uint32_t entries, std::vector<NoteId>* no
 
 }  // namespace
 
-std::vector<NoteId> ReadViewDocuments(DbHandle hDb) {
-  MainCollection collection(hDb);
+std::vector<NoteId> ReadViewDocuments(DbHandle db) {
+  MainCollection collection(db);
   CollectionPosition position{};
   std::vector<NoteId> note_ids;
   std::uint16_t signal_flags = kSignalMoreToDo;
@@ -65,8 +65,8 @@ std::vector<NoteId> ReadViewDocuments(DbHandle hDb) {
   return note_ids;
 }
 
-std::vector<NoteId> FindViewDocuments(DbHandle hDb, const std::string& key) {
-  MainCollection collection(hDb);
+std::vector<NoteId> FindViewDocuments(DbHandle db, const std::string& key) {
+  MainCollection collection(db);
   CollectionPosition position{};
   std::uint32_t match_count = 0;
   const Status found =

@@ -11,10 +11,10 @@ namespace nsfutil {
 
 // The NoteIds of every document of the view, in view order; category
 // entries are left out. Throws ToolError on a failed view operation.
-std::vector<NoteId> ReadViewDocuments(DbHandle hDb);
+std::vector<NoteId> ReadViewDocuments(DbHandle db);
 
 // The NoteIds of the documents whose sort key equals `key` (letter case
 // ignored), in view order; empty when there is none.
-std::vector<NoteId> FindViewDocuments(DbHandle hDb, const std::string& key);
+std::vector<NoteId> FindViewDocuments(DbHandle db, const std::string& key);
 
 }  // namespace nsfutil

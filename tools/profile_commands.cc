@@ -22,22 +22,22 @@ namespace {
 
 constexpr const char* kFormName = "CalendarProfile";
 
-void SetText(NoteHandle hNote, const char* item_name, const std::string& text) {
+void SetText(NoteHandle note, const char* item_name, const std::string& text) {
   ThrowIfFailed(
-      ItemSetText(hNote, item_name, text.c_str(), static_cast<std::uint16_t>(text.size()), true),
+      ItemSetText(note, item_name, text.c_str(), static_cast<std::uint16_t>(text.size()), true),
       std::string("cannot write the item ") + item_name);
 }
 
-void WriteProfile(DbHandle hDb, const ProfileInput& profile) {
-  ScopedNote note(hDb);
+void WriteProfile(DbHandle db, const ProfileInput& profile) {
+  ScopedNote note(db);
   SetText(note.Handle(), "Form", kFormName);
   SetText(note.Handle(), "UserEmailAddress", profile.user_name);
   SetText(note.Handle(), "busytimeurl", profile.busytime_url);
   ThrowIfFailed(NoteUpdate(note.Handle(), 0), "cannot save the profile of " + profile.user_name);
 }
 
-void RequireNewAddress(DbHandle hDb, const ProfileInput& profile) {
-  if (!FindViewDocuments(hDb, profile.user_name).empty()) {
+void RequireNewAddress(DbHandle db, const ProfileInput& profile) {
+  if (!FindViewDocuments(db, profile.user_name).empty()) {
     throw ToolError("a profile for " + profile.user_name + " already exists");
   }
 }
@@ -103,12 +103,12 @@ std::string ReadWholeFile(const std::string& path) {
 // Every address was checked to be new before the import began, so each
 // profile found under one of them now is one this import wrote.
 // Returns false when one of them could not be removed.
-bool RemoveImported(DbHandle hDb, std::span<const ProfileInput> profiles) {
+bool RemoveImported(DbHandle db, std::span<const ProfileInput> profiles) {
   bool all_removed = true;
   for (const ProfileInput& profile : profiles) {
     try {
-      for (NoteId note_id : FindViewDocuments(hDb, profile.user_name)) {
-        if (NoteDelete(hDb, note_id, 0) != 0) all_removed = false;
+      for (NoteId note_id : FindViewDocuments(db, profile.user_name)) {
+        if (NoteDelete(db, note_id, 0) != 0) all_removed = false;
       }
     } catch (const ToolError&) {
       all_removed = false;

@@ -41,26 +41,26 @@ std::string ToolSession::BusytimeDatabasePath() {
 }
 
 ScopedDb::ScopedDb(const std::string& path) {
-  ThrowIfFailed(DbOpen(path.c_str(), &hDb_), "cannot open " + path);
+  ThrowIfFailed(DbOpen(path.c_str(), &db_), "cannot open " + path);
 }
 
-ScopedDb::~ScopedDb() { DbClose(hDb_); }
+ScopedDb::~ScopedDb() { DbClose(db_); }
 
-ScopedNote::ScopedNote(DbHandle hDb, NoteId note_id) {
-  ThrowIfFailed(NoteOpen(hDb, note_id, 0, &hNote_), "cannot open note " + FormatNoteId(note_id));
+ScopedNote::ScopedNote(DbHandle db, NoteId note_id) {
+  ThrowIfFailed(NoteOpen(db, note_id, 0, &note_), "cannot open note " + FormatNoteId(note_id));
 }
 
-ScopedNote::ScopedNote(DbHandle hDb) {
-  ThrowIfFailed(NoteCreate(hDb, &hNote_), "cannot create a note");
+ScopedNote::ScopedNote(DbHandle db) {
+  ThrowIfFailed(NoteCreate(db, &note_), "cannot create a note");
 }
 
-ScopedNote::~ScopedNote() { NoteClose(hNote_); }
+ScopedNote::~ScopedNote() { NoteClose(note_); }
 
 std::string ScopedNote::Text(const char* item_name) const {
   // Addresses and URLs are refused at 260 bytes, so this always holds them.
   std::array<char, 4096> buffer{};
   const std::uint16_t length =
-      ItemGetText(hNote_, item_name, buffer.data(), static_cast<std::uint16_t>(buffer.size()));
+      ItemGetText(note_, item_name, buffer.data(), static_cast<std::uint16_t>(buffer.size()));
   return std::string(buffer.data(), length);
 }
 

@@ -45,29 +45,29 @@ class ScopedDb {
   ScopedDb(const ScopedDb&) = delete;
   ScopedDb& operator=(const ScopedDb&) = delete;
 
-  DbHandle Handle() const { return hDb_; }
+  DbHandle Handle() const { return db_; }
 
  private:
-  DbHandle hDb_ = 0;
+  DbHandle db_ = 0;
 };
 
 // An open or new note; closed on destruction (unsaved changes are dropped).
 class ScopedNote {
  public:
   // Opens a stored note. Throws ToolError when NoteOpen fails.
-  ScopedNote(DbHandle hDb, NoteId note_id);
-  // Creates a new note in `hDb`. Throws ToolError when NoteCreate fails.
-  explicit ScopedNote(DbHandle hDb);
+  ScopedNote(DbHandle db, NoteId note_id);
+  // Creates a new note in `db`. Throws ToolError when NoteCreate fails.
+  explicit ScopedNote(DbHandle db);
   ~ScopedNote();
   ScopedNote(const ScopedNote&) = delete;
   ScopedNote& operator=(const ScopedNote&) = delete;
 
-  NoteHandle Handle() const { return hNote_; }
+  NoteHandle Handle() const { return note_; }
   // The text of an item, or empty when the item is absent.
   std::string Text(const char* item_name) const;
 
  private:
-  NoteHandle hNote_ = 0;
+  NoteHandle note_ = 0;
 };
 
 // A NoteId as an administrator sees it: 0x0000002A.

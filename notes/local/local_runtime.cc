@@ -52,32 +52,32 @@ Status LocalRuntime::Impl::Settle() const {
   return db != nullptr ? db->CommitPending() : 0;
 }
 
-Status LocalRuntime::Impl::DatabaseForReplacement(DbHandle hDb, OpenDatabase** db) const {
+Status LocalRuntime::Impl::DatabaseForReplacement(DbHandle database, OpenDatabase** db) const {
   if (!initialized) return kErrNotInitialized;
-  if (hDb != pending_db) {
+  if (database != pending_db) {
     Status status = Settle();
     if (status != 0) return status;
   }
-  *db = databases.Find(hDb);
+  *db = databases.Find(database);
   return *db == nullptr ? kErrInvalidDbHandle : 0;
 }
 
-Status LocalRuntime::Impl::Database(DbHandle hDb, OpenDatabase** db) const {
+Status LocalRuntime::Impl::Database(DbHandle database, OpenDatabase** db) const {
   if (!initialized) return kErrNotInitialized;
   Status status = Settle();
   if (status != 0) return status;
-  *db = databases.Find(hDb);
+  *db = databases.Find(database);
   return *db == nullptr ? kErrInvalidDbHandle : 0;
 }
 
-Status LocalRuntime::Impl::FindNote(NoteHandle hNote, OpenNote** note) const {
+Status LocalRuntime::Impl::FindNote(NoteHandle handle, OpenNote** note) const {
   if (!initialized) return kErrNotInitialized;
-  *note = notes.Find(hNote);
+  *note = notes.Find(handle);
   return *note == nullptr ? kErrInvalidNoteHandle : 0;
 }
 
-Status LocalRuntime::Impl::FindNoteWithItems(NoteHandle hNote, OpenNote** note) const {
-  Status status = FindNote(hNote, note);
+Status LocalRuntime::Impl::FindNoteWithItems(NoteHandle handle, OpenNote** note) const {
+  Status status = FindNote(handle, note);
   if (status != 0 || (*note)->items_loaded) return status;
   OpenDatabase* db = nullptr;
   status = Database((*note)->db, &db);
@@ -175,9 +175,9 @@ bool LocalRuntime::GetEnvString(const char* name, char* buffer, std::uint16_t li
 
 // --- databases ---
 
-Status LocalRuntime::DbOpen(const char* path, DbHandle* hDb) {
-  if (hDb == nullptr) return kErrBadArgument;
-  *hDb = 0;
+Status LocalRuntime::DbOpen(const char* path, DbHandle* database) {
+  if (database == nullptr) return kErrBadArgument;
+  *database = 0;
   std::filesystem::path file;
   Status status = impl_->ResolvePath(path, &file);
   if (status != 0) return status;
@@ -188,17 +188,17 @@ Status LocalRuntime::DbOpen(const char* path, DbHandle* hDb) {
   open->statements = std::make_unique<PreparedStatements>(open->connection.get());
   DbHandle handle = impl_->databases.Add(std::move(open));
   if (handle == 0) return kErrTooManyHandles;
-  *hDb = handle;
+  *database = handle;
   return 0;
 }
 
-Status LocalRuntime::DbClose(DbHandle hDb) {
+Status LocalRuntime::DbClose(DbHandle database) {
   OpenDatabase* db = nullptr;
-  Status status = impl_->DatabaseForReplacement(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(database, &db);
   if (status != 0) return status;
   impl_->AbandonReplacement(*db);
   status = db->CommitPending();
-  impl_->databases.Remove(hDb);
+  impl_->databases.Remove(database);
   return status;
 }
 

@@ -36,11 +36,11 @@ class LocalRuntime final : public Backend {
   // server folder when needed. Refuses an existing file.
   Status CreateDatabase(const char* path);
   // Adds a view design note (class 8) to an open database.
-  Status CreateView(DbHandle hDb, const ViewDesign& design);
+  Status CreateView(DbHandle database, const ViewDesign& design);
   // Every stored document (not design notes), in NoteId order.
-  Status ListDocuments(DbHandle hDb, std::vector<NoteId>* note_ids);
+  Status ListDocuments(DbHandle database, std::vector<NoteId>* note_ids);
   // Every item of an open note, in order, with its exact bytes.
-  Status ReadItems(NoteHandle hNote, std::vector<ItemInfo>* items);
+  Status ReadItems(NoteHandle handle, std::vector<ItemInfo>* items);
   // Checks the SQLite integrity and our schema of the database at `path`;
   // appends one line per problem found.
   Status CheckDatabase(const char* path, std::vector<std::string>* problems);

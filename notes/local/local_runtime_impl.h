@@ -93,16 +93,16 @@ struct LocalRuntime::Impl {
   // An open database: kErrNotInitialized before NotesInit,
   // kErrInvalidDbHandle for an unknown or closed handle. Commits a pending
   // delete first, of whichever database.
-  Status Database(DbHandle hDb, OpenDatabase** db) const;
+  Status Database(DbHandle database, OpenDatabase** db) const;
   // The same for the steps of a replacement (delete, create, save): a
   // pending delete of that database stays open.
-  Status DatabaseForReplacement(DbHandle hDb, OpenDatabase** db) const;
+  Status DatabaseForReplacement(DbHandle database, OpenDatabase** db) const;
   // Commits the pending delete, if any; its status.
   Status Settle() const;
   // The note of a note handle (same statuses, kErrInvalidNoteHandle).
-  Status FindNote(NoteHandle hNote, OpenNote** note) const;
+  Status FindNote(NoteHandle handle, OpenNote** note) const;
   // The same, with all the note's items loaded.
-  Status FindNoteWithItems(NoteHandle hNote, OpenNote** note) const;
+  Status FindNoteWithItems(NoteHandle handle, OpenNote** note) const;
   // The file a database path names inside the data directory.
   Status ResolvePath(const char* path, std::filesystem::path* file) const;
   // The entries of a collection as the database holds them now; valid until

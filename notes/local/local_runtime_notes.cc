@@ -28,28 +28,28 @@ std::span<const std::uint8_t> Bytes(const void* data, std::size_t length) {
 
 }  // namespace
 
-Status LocalRuntime::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/,
-                              NoteHandle* hNote) {
-  if (hNote == nullptr) return kErrBadArgument;
-  *hNote = 0;
+Status LocalRuntime::NoteOpen(DbHandle database, NoteId note_id, std::uint16_t /*flags*/,
+                              NoteHandle* handle) {
+  if (handle == nullptr) return kErrBadArgument;
+  *handle = 0;
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->Database(database, &db);
   if (status != 0) return status;
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
   auto open = std::make_unique<OpenNote>();
-  open->db = hDb;
+  open->db = database;
   status = LoadNote(*db->statements, note_id, &open->note, true);
   if (status != 0) return status;
   open->items_loaded = false;
-  NoteHandle handle = impl_->notes.Add(std::move(open));
-  if (handle == 0) return kErrTooManyHandles;
-  *hNote = handle;
+  NoteHandle added = impl_->notes.Add(std::move(open));
+  if (added == 0) return kErrTooManyHandles;
+  *handle = added;
   return 0;
 }
 
-Status LocalRuntime::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t /*flags*/) {
+Status LocalRuntime::NoteDelete(DbHandle database, NoteId note_id, std::uint16_t /*flags*/) {
   OpenDatabase* db = nullptr;
-  Status status = impl_->DatabaseForReplacement(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(database, &db);
   if (status != 0) return status;
   if (!IsNoteId(note_id)) return kErrNoteNotFound;
   // The delete waits in an open transaction for the save that completes the
@@ -64,34 +64,34 @@ Status LocalRuntime::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t /*fl
   status = DeleteNote(*db->statements, note_id);
   if (status == 0) {
     db->views.NoteDeleted(note_id);
-    impl_->pending_db = hDb;
+    impl_->pending_db = database;
   } else if (began) {
     db->pending.reset();  // nothing was deleted: the lock goes at once
   }
   return status;
 }
 
-Status LocalRuntime::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
-  if (hNote == nullptr) return kErrBadArgument;
-  *hNote = 0;
+Status LocalRuntime::NoteCreate(DbHandle database, NoteHandle* handle) {
+  if (handle == nullptr) return kErrBadArgument;
+  *handle = 0;
   OpenDatabase* db = nullptr;
-  Status status = impl_->DatabaseForReplacement(hDb, &db);
+  Status status = impl_->DatabaseForReplacement(database, &db);
   if (status != 0) return status;
   auto open = std::make_unique<OpenNote>();
-  open->db = hDb;
-  NoteHandle handle = impl_->notes.Add(std::move(open));
-  if (handle == 0) {
+  open->db = database;
+  NoteHandle added = impl_->notes.Add(std::move(open));
+  if (added == 0) {
     db->RollBackPending();  // the replacement cannot even begin
     return kErrTooManyHandles;
   }
-  if (db->pending && db->replacement == 0) db->replacement = handle;
-  *hNote = handle;
+  if (db->pending && db->replacement == 0) db->replacement = added;
+  *handle = added;
   return 0;
 }
 
-Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
+Status LocalRuntime::NoteUpdate(NoteHandle handle, std::uint16_t /*flags*/) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNoteWithItems(hNote, &open);
+  Status status = impl_->FindNoteWithItems(handle, &open);
   if (status != 0) return status;
   OpenDatabase* db = nullptr;
   status = impl_->DatabaseForReplacement(open->db, &db);
@@ -100,7 +100,7 @@ Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
   // when the replacement's save fails, the deletes go back with it.
   status = SaveNote(*db->statements, &open->note);
   if (status != 0) {
-    if (db->replacement == hNote) db->RollBackPending();
+    if (db->replacement == handle) db->RollBackPending();
     return status;
   }
   status = db->CommitPending();
@@ -108,22 +108,22 @@ Status LocalRuntime::NoteUpdate(NoteHandle hNote, std::uint16_t /*flags*/) {
   return status;
 }
 
-Status LocalRuntime::NoteClose(NoteHandle hNote) {
+Status LocalRuntime::NoteClose(NoteHandle handle) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNote(hNote, &open);
+  Status status = impl_->FindNote(handle, &open);
   if (status != 0) return status;
   OpenDatabase* db = impl_->databases.Find(open->db);
-  if (db != nullptr && db->replacement == hNote) db->RollBackPending();  // closed unsaved
-  impl_->notes.Remove(hNote);
+  if (db != nullptr && db->replacement == handle) db->RollBackPending();  // closed unsaved
+  impl_->notes.Remove(handle);
   return 0;
 }
 
-std::uint16_t LocalRuntime::ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
+std::uint16_t LocalRuntime::ItemGetText(NoteHandle handle, const char* item_name, char* buffer,
                                         std::uint16_t buffer_size) {
   if (buffer == nullptr || buffer_size == 0) return 0;
   buffer[0] = '\0';
   OpenNote* open = nullptr;
-  if (item_name == nullptr || impl_->FindNote(hNote, &open) != 0) return 0;
+  if (item_name == nullptr || impl_->FindNote(handle, &open) != 0) return 0;
   const ItemInfo* item = FindTextItem(open->note, item_name);
   if (item == nullptr) return 0;
   const std::vector<std::uint8_t>* value = &item->value;
@@ -136,9 +136,9 @@ std::uint16_t LocalRuntime::ItemGetText(NoteHandle hNote, const char* item_name,
   return static_cast<std::uint16_t>(length);
 }
 
-Status LocalRuntime::ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) {
+Status LocalRuntime::ItemSetTime(NoteHandle handle, const char* item_name, const TimeDate* time) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNoteWithItems(hNote, &open);
+  Status status = impl_->FindNoteWithItems(handle, &open);
   if (status != 0) return status;
   if (item_name == nullptr || time == nullptr) return kErrBadArgument;
   status = CheckItemName(item_name, std::strlen(item_name));
@@ -152,10 +152,10 @@ Status LocalRuntime::ItemSetTime(NoteHandle hNote, const char* item_name, const 
   return 0;
 }
 
-Status LocalRuntime::ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
+Status LocalRuntime::ItemSetText(NoteHandle handle, const char* item_name, const char* text,
                                  std::uint16_t length, bool summary) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNoteWithItems(hNote, &open);
+  Status status = impl_->FindNoteWithItems(handle, &open);
   if (status != 0) return status;
   if (item_name == nullptr || (text == nullptr && length > 0)) return kErrBadArgument;
   status = CheckItemName(item_name, std::strlen(item_name));
@@ -164,11 +164,11 @@ Status LocalRuntime::ItemSetText(NoteHandle hNote, const char* item_name, const 
   return 0;
 }
 
-Status LocalRuntime::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
+Status LocalRuntime::ItemAppend(NoteHandle handle, std::uint16_t item_flags, const char* item_name,
                                 std::uint16_t name_length, std::uint16_t type_code,
                                 const void* value, std::uint32_t value_length) {
   OpenNote* open = nullptr;
-  Status status = impl_->FindNoteWithItems(hNote, &open);
+  Status status = impl_->FindNoteWithItems(handle, &open);
   if (status != 0) return status;
   status = CheckItemName(item_name, name_length);
   if (status != 0) return status;
@@ -184,18 +184,18 @@ Status LocalRuntime::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, cons
   return 0;
 }
 
-Status LocalRuntime::ListDocuments(DbHandle hDb, std::vector<NoteId>* note_ids) {
+Status LocalRuntime::ListDocuments(DbHandle database, std::vector<NoteId>* note_ids) {
   if (note_ids == nullptr) return kErrBadArgument;
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->Database(database, &db);
   if (status != 0) return status;
   return ListNoteIds(*db->statements, kNoteClassDocument, note_ids);
 }
 
-Status LocalRuntime::ReadItems(NoteHandle hNote, std::vector<ItemInfo>* items) {
+Status LocalRuntime::ReadItems(NoteHandle handle, std::vector<ItemInfo>* items) {
   if (items == nullptr) return kErrBadArgument;
   OpenNote* open = nullptr;
-  Status status = impl_->FindNoteWithItems(hNote, &open);
+  Status status = impl_->FindNoteWithItems(handle, &open);
   if (status != 0) return status;
   *items = open->note.items;
   return 0;

@@ -25,13 +25,13 @@ Status LocalRuntime::Impl::ReadView(const Collection& collection,
   return db->views.Entries(*db->statements, collection.design, entries);
 }
 
-Status LocalRuntime::FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
+Status LocalRuntime::FindDesignNote(DbHandle database, const char* name, std::uint16_t note_class,
                                     const char* /*pattern*/, NoteId* view_id,
                                     std::uint32_t /*options*/) {
   if (view_id == nullptr) return kErrBadArgument;
   *view_id = 0;
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->Database(database, &db);
   if (status != 0) return status;
   if (name == nullptr || note_class != kNoteClassView) return kErrBadArgument;
   status = db->views.ViewId(*db->statements, name, view_id);
@@ -134,9 +134,9 @@ Status LocalRuntime::ReadEntries(CollectionHandle hCollection, CollectionPositio
   return 0;
 }
 
-Status LocalRuntime::CreateView(DbHandle hDb, const ViewDesign& design) {
+Status LocalRuntime::CreateView(DbHandle database, const ViewDesign& design) {
   OpenDatabase* db = nullptr;
-  Status status = impl_->Database(hDb, &db);
+  Status status = impl_->Database(database, &db);
   if (status != 0) return status;
   if (design.name.empty()) return kErrBadArgument;
   NoteId existing = 0;
@@ -152,23 +152,23 @@ Status LocalRuntime::CreateView(DbHandle hDb, const ViewDesign& design) {
 
 // --- memory blocks ---
 
-void* LocalRuntime::LockObject(MemHandle hMem) {
-  return impl_->initialized ? impl_->memory.Lock(hMem) : nullptr;
+void* LocalRuntime::LockObject(MemHandle handle) {
+  return impl_->initialized ? impl_->memory.Lock(handle) : nullptr;
 }
 
-bool LocalRuntime::UnlockObject(MemHandle hMem) {
-  return impl_->initialized && impl_->memory.Unlock(hMem);
+bool LocalRuntime::UnlockObject(MemHandle handle) {
+  return impl_->initialized && impl_->memory.Unlock(handle);
 }
 
-void LocalRuntime::FreeObject(MemHandle hMem) {
-  if (impl_->initialized) impl_->memory.Free(hMem);
+void LocalRuntime::FreeObject(MemHandle handle) {
+  if (impl_->initialized) impl_->memory.Free(handle);
 }
 
-Status LocalRuntime::AllocObject(std::uint32_t size, MemHandle* hMem) {
-  if (hMem == nullptr) return kErrBadArgument;
-  *hMem = 0;
+Status LocalRuntime::AllocObject(std::uint32_t size, MemHandle* handle) {
+  if (handle == nullptr) return kErrBadArgument;
+  *handle = 0;
   if (!impl_->initialized) return kErrNotInitialized;
-  return impl_->memory.Alloc(size, hMem);
+  return impl_->memory.Alloc(size, handle);
 }
 
 }  // namespace notes::local

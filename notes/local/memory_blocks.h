@@ -21,12 +21,12 @@ class MemoryBlocks {
  public:
   // A zero-filled block of `size` bytes (a block of 0 bytes still has an
   // address).
-  Status Alloc(std::uint32_t size, MemHandle* hMem);
+  Status Alloc(std::uint32_t size, MemHandle* handle);
   // A block holding a copy of `bytes`.
-  Status AllocCopy(std::span<const std::uint8_t> bytes, MemHandle* hMem);
-  void* Lock(MemHandle hMem);
-  bool Unlock(MemHandle hMem);
-  void Free(MemHandle hMem);
+  Status AllocCopy(std::span<const std::uint8_t> bytes, MemHandle* handle);
+  void* Lock(MemHandle handle);
+  bool Unlock(MemHandle handle);
+  void Free(MemHandle handle);
   void Clear();
 
  private:

@@ -134,8 +134,8 @@ Status FakeGateway::Enter(const std::string& operation, const std::string& argum
   return running || pure ? 0 : notes::kErrNotInitialized;
 }
 
-std::string FakeGateway::DbName(DbHandle hDb) const {
-  const auto found = open_dbs.find(hDb);
+std::string FakeGateway::DbName(DbHandle database) const {
+  const auto found = open_dbs.find(database);
   return found == open_dbs.end() ? "?" : found->second;
 }
 
@@ -145,22 +145,22 @@ std::string FakeGateway::CollectionName(CollectionHandle hCollection) const {
                                          : found->second.db_path + "/" + found->second.view_name;
 }
 
-std::string FakeGateway::NoteName(NoteHandle hNote) const {
-  const auto found = open_notes.find(hNote);
+std::string FakeGateway::NoteName(NoteHandle handle) const {
+  const auto found = open_notes.find(handle);
   if (found == open_notes.end()) return "?";
   const FakeOpenNote& note = found->second;
   return note.db_path + "," + (note.note_id == 0 ? std::string("new") : Hex(note.note_id));
 }
 
-FakeOpenNote* FakeGateway::FindNote(NoteHandle hNote) {
-  const auto found = open_notes.find(hNote);
+FakeOpenNote* FakeGateway::FindNote(NoteHandle handle) {
+  const auto found = open_notes.find(handle);
   return found == open_notes.end() ? nullptr : &found->second;
 }
 
 MemHandle FakeGateway::NewBlock(std::vector<std::uint8_t> bytes) {
-  const MemHandle hMem = next_handle_++;
-  blocks[hMem].bytes = std::move(bytes);
-  return hMem;
+  const MemHandle handle = next_handle_++;
+  blocks[handle].bytes = std::move(bytes);
+  return handle;
 }
 
 Status FakeGateway::NotesInit(int argc, char** argv) {
@@ -181,17 +181,17 @@ void FakeGateway::NotesTerm() {
   terminated = true;
 }
 
-Status FakeGateway::DbOpen(const char* path, DbHandle* hDb) {
+Status FakeGateway::DbOpen(const char* path, DbHandle* database) {
   if (const Status status = Enter("DbOpen", path)) return status;
   if (databases.count(path) == 0) return notes::kErrDatabaseNotFound;
-  *hDb = next_handle_++;
-  open_dbs[*hDb] = path;
+  *database = next_handle_++;
+  open_dbs[*database] = path;
   return 0;
 }
 
-Status FakeGateway::DbClose(DbHandle hDb) {
-  if (const Status status = Enter("DbClose", DbName(hDb))) return status;
-  return open_dbs.erase(hDb) == 1 ? 0 : notes::kErrInvalidDbHandle;
+Status FakeGateway::DbClose(DbHandle database) {
+  if (const Status status = Enter("DbClose", DbName(database))) return status;
+  return open_dbs.erase(database) == 1 ? 0 : notes::kErrInvalidDbHandle;
 }
 
 bool FakeGateway::GetEnvString(const char* name, char* buffer, std::uint16_t limit) {
@@ -224,13 +224,13 @@ Status FakeGateway::MakeNetPath(const char* port, const char* server, const char
   return 0;
 }
 
-Status FakeGateway::FindDesignNote(DbHandle hDb, const char* name, std::uint16_t note_class,
+Status FakeGateway::FindDesignNote(DbHandle database, const char* name, std::uint16_t note_class,
                                    const char* pattern, NoteId* view_id, std::uint32_t options) {
   if (const Status status =
-          Enter("FindDesignNote", DbName(hDb) + "," + name + "," + std::to_string(note_class) +
+          Enter("FindDesignNote", DbName(database) + "," + name + "," + std::to_string(note_class) +
                                       "," + pattern + "," + std::to_string(options)))
     return status;
-  const auto db = databases.find(DbName(hDb));
+  const auto db = databases.find(DbName(database));
   if (db == databases.end()) return notes::kErrInvalidDbHandle;
   if (db->second.views.count(name) == 0) return notes::kErrViewNotFound;
   view_notes_.emplace_back(db->first, name);
@@ -327,80 +327,80 @@ Status FakeGateway::ReadEntries(CollectionHandle hCollection, CollectionPosition
   return 0;
 }
 
-void* FakeGateway::LockObject(MemHandle hMem) {
-  Enter("LockObject", std::to_string(hMem));
-  const auto found = blocks.find(hMem);
+void* FakeGateway::LockObject(MemHandle handle) {
+  Enter("LockObject", std::to_string(handle));
+  const auto found = blocks.find(handle);
   if (found == blocks.end()) {
-    violations.push_back("LockObject of unknown block " + std::to_string(hMem));
+    violations.push_back("LockObject of unknown block " + std::to_string(handle));
     return nullptr;
   }
   ++found->second.locks;
   return found->second.bytes.data();
 }
 
-bool FakeGateway::UnlockObject(MemHandle hMem) {
-  Enter("UnlockObject", std::to_string(hMem));
-  const auto found = blocks.find(hMem);
+bool FakeGateway::UnlockObject(MemHandle handle) {
+  Enter("UnlockObject", std::to_string(handle));
+  const auto found = blocks.find(handle);
   if (found == blocks.end() || found->second.locks == 0) {
-    violations.push_back("UnlockObject of a block not locked " + std::to_string(hMem));
+    violations.push_back("UnlockObject of a block not locked " + std::to_string(handle));
     return false;
   }
   --found->second.locks;
   return true;
 }
 
-void FakeGateway::FreeObject(MemHandle hMem) {
-  Enter("FreeObject", std::to_string(hMem));
-  const auto found = blocks.find(hMem);
+void FakeGateway::FreeObject(MemHandle handle) {
+  Enter("FreeObject", std::to_string(handle));
+  const auto found = blocks.find(handle);
   if (found == blocks.end()) {
-    violations.push_back("FreeObject of unknown block " + std::to_string(hMem));
+    violations.push_back("FreeObject of unknown block " + std::to_string(handle));
     return;
   }
   if (found->second.locks != 0) violations.push_back("FreeObject of a locked block");
   blocks.erase(found);
 }
 
-Status FakeGateway::AllocObject(std::uint32_t size, MemHandle* hMem) {
+Status FakeGateway::AllocObject(std::uint32_t size, MemHandle* handle) {
   if (const Status status = Enter("AllocObject", std::to_string(size))) return status;
-  *hMem = NewBlock(std::vector<std::uint8_t>(size));
+  *handle = NewBlock(std::vector<std::uint8_t>(size));
   return 0;
 }
 
-Status FakeGateway::NoteOpen(DbHandle hDb, NoteId note_id, std::uint16_t,
-                             NoteHandle* hNote) {
-  if (const Status status = Enter("NoteOpen", DbName(hDb) + "," + Hex(note_id))) return status;
-  const auto db = databases.find(DbName(hDb));
+Status FakeGateway::NoteOpen(DbHandle database, NoteId note_id, std::uint16_t,
+                             NoteHandle* handle) {
+  if (const Status status = Enter("NoteOpen", DbName(database) + "," + Hex(note_id))) return status;
+  const auto db = databases.find(DbName(database));
   if (db == databases.end()) return notes::kErrInvalidDbHandle;
   const auto doc = db->second.documents.find(note_id);
   if (doc == db->second.documents.end()) return notes::kErrNoteNotFound;
-  *hNote = next_handle_++;
-  open_notes[*hNote] = FakeOpenNote{db->first, note_id, doc->second, hDb};
+  *handle = next_handle_++;
+  open_notes[*handle] = FakeOpenNote{db->first, note_id, doc->second, database};
   return 0;
 }
 
-Status FakeGateway::NoteDelete(DbHandle hDb, NoteId note_id, std::uint16_t flags) {
-  if (const Status status = Enter("NoteDelete", DbName(hDb) + "," + Hex(note_id) + "," +
+Status FakeGateway::NoteDelete(DbHandle database, NoteId note_id, std::uint16_t flags) {
+  if (const Status status = Enter("NoteDelete", DbName(database) + "," + Hex(note_id) + "," +
                                                     std::to_string(flags)))
     return status;
-  const auto db = databases.find(DbName(hDb));
+  const auto db = databases.find(DbName(database));
   if (db == databases.end()) return notes::kErrInvalidDbHandle;
   if (db->second.documents.erase(note_id) == 0) return notes::kErrNoteNotFound;
   for (auto& [name, view] : db->second.views) std::erase(view.entries, note_id);
   return 0;
 }
 
-Status FakeGateway::NoteCreate(DbHandle hDb, NoteHandle* hNote) {
-  if (const Status status = Enter("NoteCreate", DbName(hDb))) return status;
-  if (open_dbs.count(hDb) == 0) return notes::kErrInvalidDbHandle;
-  *hNote = next_handle_++;
-  open_notes[*hNote] = FakeOpenNote{open_dbs[hDb], 0, {}, hDb};
+Status FakeGateway::NoteCreate(DbHandle database, NoteHandle* handle) {
+  if (const Status status = Enter("NoteCreate", DbName(database))) return status;
+  if (open_dbs.count(database) == 0) return notes::kErrInvalidDbHandle;
+  *handle = next_handle_++;
+  open_notes[*handle] = FakeOpenNote{open_dbs[database], 0, {}, database};
   return 0;
 }
 
-Status FakeGateway::NoteUpdate(NoteHandle hNote, std::uint16_t flags) {
-  if (const Status status = Enter("NoteUpdate", NoteName(hNote) + "," + std::to_string(flags)))
+Status FakeGateway::NoteUpdate(NoteHandle handle, std::uint16_t flags) {
+  if (const Status status = Enter("NoteUpdate", NoteName(handle) + "," + std::to_string(flags)))
     return status;
-  FakeOpenNote* note = FindNote(hNote);
+  FakeOpenNote* note = FindNote(handle);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
   if (open_dbs.count(note->db) == 0) return notes::kErrInvalidDbHandle;  // its database closed
   FakeDatabase& db = databases[note->db_path];
@@ -412,19 +412,19 @@ Status FakeGateway::NoteUpdate(NoteHandle hNote, std::uint16_t flags) {
   return 0;
 }
 
-Status FakeGateway::NoteClose(NoteHandle hNote) {
-  if (const Status status = Enter("NoteClose", NoteName(hNote))) return status;
-  return open_notes.erase(hNote) == 1 ? 0 : notes::kErrInvalidNoteHandle;
+Status FakeGateway::NoteClose(NoteHandle handle) {
+  if (const Status status = Enter("NoteClose", NoteName(handle))) return status;
+  return open_notes.erase(handle) == 1 ? 0 : notes::kErrInvalidNoteHandle;
 }
 
-std::uint16_t FakeGateway::ItemGetText(NoteHandle hNote, const char* item_name, char* buffer,
+std::uint16_t FakeGateway::ItemGetText(NoteHandle handle, const char* item_name, char* buffer,
                                        std::uint16_t buffer_size) {
   const Status status =
-      Enter("ItemGetText", NoteName(hNote) + "," + item_name + "," + std::to_string(buffer_size));
+      Enter("ItemGetText", NoteName(handle) + "," + item_name + "," + std::to_string(buffer_size));
   if (buffer_size == 0) return 0;
   buffer[0] = '\0';
   if (status != 0) return 0;
-  const FakeOpenNote* note = FindNote(hNote);
+  const FakeOpenNote* note = FindNote(handle);
   const FakeItem* item = note ? FindItem(note->items, item_name) : nullptr;
   if (item == nullptr) return 0;
   const std::size_t length = std::min<std::size_t>(item->bytes.size(), buffer_size - 1u);
@@ -433,18 +433,18 @@ std::uint16_t FakeGateway::ItemGetText(NoteHandle hNote, const char* item_name, 
   return static_cast<std::uint16_t>(length);
 }
 
-Status FakeGateway::ItemSetTime(NoteHandle hNote, const char* item_name, const TimeDate* time) {
-  if (const Status status = Enter("ItemSetTime", NoteName(hNote) + "," + item_name)) return status;
-  FakeOpenNote* note = FindNote(hNote);
+Status FakeGateway::ItemSetTime(NoteHandle handle, const char* item_name, const TimeDate* time) {
+  if (const Status status = Enter("ItemSetTime", NoteName(handle) + "," + item_name)) return status;
+  FakeOpenNote* note = FindNote(handle);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
   SetItem(note->items, FakeItem{item_name, kTypeTime, 0, {time->bytes, time->bytes + 8}});
   return 0;
 }
 
-Status FakeGateway::ItemSetText(NoteHandle hNote, const char* item_name, const char* text,
+Status FakeGateway::ItemSetText(NoteHandle handle, const char* item_name, const char* text,
                                 std::uint16_t length, bool summary) {
-  if (const Status status = Enter("ItemSetText", NoteName(hNote) + "," + item_name)) return status;
-  FakeOpenNote* note = FindNote(hNote);
+  if (const Status status = Enter("ItemSetText", NoteName(handle) + "," + item_name)) return status;
+  FakeOpenNote* note = FindNote(handle);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
   if (!ValidItemName(item_name, std::strlen(item_name))) return notes::kErrBadArgument;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
@@ -454,12 +454,12 @@ Status FakeGateway::ItemSetText(NoteHandle hNote, const char* item_name, const c
   return 0;
 }
 
-Status FakeGateway::ItemAppend(NoteHandle hNote, std::uint16_t item_flags, const char* item_name,
+Status FakeGateway::ItemAppend(NoteHandle handle, std::uint16_t item_flags, const char* item_name,
                                std::uint16_t name_length, std::uint16_t type_code,
                                const void* value, std::uint32_t value_length) {
   const std::string name(item_name, name_length);
-  if (const Status status = Enter("ItemAppend", NoteName(hNote) + "," + name)) return status;
-  FakeOpenNote* note = FindNote(hNote);
+  if (const Status status = Enter("ItemAppend", NoteName(handle) + "," + name)) return status;
+  FakeOpenNote* note = FindNote(handle);
   if (note == nullptr) return notes::kErrInvalidNoteHandle;
   if (!ValidItemName(item_name, name_length)) return notes::kErrBadArgument;
   const auto* bytes = static_cast<const std::uint8_t*>(value);

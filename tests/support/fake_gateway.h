@@ -106,10 +106,10 @@ class FakeGateway : public notes::Backend {
   // Logs the call and notes a call after NotesTerm; a status when the
   // runtime is not started.
   Status Enter(const std::string& operation, const std::string& arguments = "");
-  std::string DbName(DbHandle hDb) const;
+  std::string DbName(DbHandle database) const;
   std::string CollectionName(CollectionHandle hCollection) const;
-  std::string NoteName(NoteHandle hNote) const;
-  FakeOpenNote* FindNote(NoteHandle hNote);
+  std::string NoteName(NoteHandle handle) const;
+  FakeOpenNote* FindNote(NoteHandle handle);
   MemHandle NewBlock(std::vector<std::uint8_t> bytes);
 
   std::vector<std::pair<std::string, std::string>> view_notes_;  // (db path, view name)
