@@ -44,9 +44,9 @@ bool IsGmtTimeText(std::string_view text) {
   int month = Number(text.substr(5, 2));
   int day = Number(text.substr(8, 2));
   if (year < 1 || month < 1 || month > 12 || day < 1) return false;
-  bool bLeap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (day > kDays[month - 1] + (month == 2 && bLeap ? 1 : 0)) return false;
+  if (day > kDays[month - 1] + (month == 2 && leap_year ? 1 : 0)) return false;
   return Number(text.substr(11, 2)) <= 23 && Number(text.substr(14, 2)) <= 59 &&
          Number(text.substr(17, 2)) <= 59;
 }
@@ -70,16 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TimeDate direct;
   std::memset(&direct, 0xA5, sizeof direct);
-  bool bRead = notes::local::ParseGmtTimeText(text, &direct);
+  bool parsed = notes::local::ParseGmtTimeText(text, &direct);
 
   TimeDate through_gateway;
   std::memset(&through_gateway, 0x5A, sizeof through_gateway);
   const char* text_ptr = text.data();
   Status status = GatewayTextToTime(text, &text_ptr, &through_gateway);
 
-  FUZZ_CHECK((status == 0) == bRead);
-  FUZZ_CHECK(bRead == IsGmtTimeText(text));
-  if (!bRead) {
+  FUZZ_CHECK((status == 0) == parsed);
+  FUZZ_CHECK(parsed == IsGmtTimeText(text));
+  if (!parsed) {
     for (std::uint8_t byte : direct.bytes) FUZZ_CHECK(byte == 0xA5);
     for (std::uint8_t byte : through_gateway.bytes) FUZZ_CHECK(byte == 0x5A);
     FUZZ_CHECK(text_ptr == text.data());
