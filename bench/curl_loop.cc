@@ -26,67 +26,67 @@ std::size_t CountBody(char* /*data*/, std::size_t size, std::size_t count, void*
   return size * count;
 }
 
-void SetUp(CURL* hCurl, const std::string& url, std::size_t* bytes) {
-  curl_easy_setopt(hCurl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(hCurl, CURLOPT_NOSIGNAL, 1L);
+void SetUp(CURL* easy, const std::string& url, std::size_t* bytes) {
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   // The harvest's idle limit, so a hung server costs both the same.
-  curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_TIME, 30L);
-  curl_easy_setopt(hCurl, CURLOPT_WRITEFUNCTION, CountBody);
-  curl_easy_setopt(hCurl, CURLOPT_WRITEDATA, bytes);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, CountBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, bytes);
 }
 
-bool Succeeded(CURL* hCurl, CURLcode code) {
+bool Succeeded(CURL* easy, CURLcode code) {
   long status = 0;
-  curl_easy_getinfo(hCurl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   return code == CURLE_OK && status >= 200 && status <= 299;
 }
 
 std::size_t FetchSequentially(const std::vector<std::string>& urls, std::size_t* bytes) {
   std::size_t failures = 0;
-  CURL* hCurl = curl_easy_init();
+  CURL* easy = curl_easy_init();
   for (const std::string& url : urls) {
-    curl_easy_reset(hCurl);  // keeps the connection cache
-    SetUp(hCurl, url, bytes);
-    if (!Succeeded(hCurl, curl_easy_perform(hCurl))) ++failures;
+    curl_easy_reset(easy);  // keeps the connection cache
+    SetUp(easy, url, bytes);
+    if (!Succeeded(easy, curl_easy_perform(easy))) ++failures;
   }
-  curl_easy_cleanup(hCurl);
+  curl_easy_cleanup(easy);
   return failures;
 }
 
 std::size_t FetchInParallel(const std::vector<std::string>& urls, long parallel,
                             std::size_t* bytes) {
   std::size_t failures = 0;
-  CURLM* hMulti = curl_multi_init();
+  CURLM* multi = curl_multi_init();
   std::vector<CURL*> idle;
   for (long i = 0; i < parallel; ++i) idle.push_back(curl_easy_init());
   std::size_t next = 0;
   int running = 0;
   do {
     while (next < urls.size() && !idle.empty()) {
-      CURL* hCurl = idle.back();
+      CURL* easy = idle.back();
       idle.pop_back();
-      curl_easy_reset(hCurl);
-      SetUp(hCurl, urls[next++], bytes);
-      curl_multi_add_handle(hMulti, hCurl);
+      curl_easy_reset(easy);
+      SetUp(easy, urls[next++], bytes);
+      curl_multi_add_handle(multi, easy);
     }
-    curl_multi_perform(hMulti, &running);
+    curl_multi_perform(multi, &running);
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(hMulti, &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
-      CURL* hCurl = message->easy_handle;
-      if (!Succeeded(hCurl, message->data.result)) ++failures;
-      curl_multi_remove_handle(hMulti, hCurl);
-      idle.push_back(hCurl);
+      CURL* easy = message->easy_handle;
+      if (!Succeeded(easy, message->data.result)) ++failures;
+      curl_multi_remove_handle(multi, easy);
+      idle.push_back(easy);
     }
     // A transfer that ended leaves a handle free: the next URL starts at
     // once, not only after the others have something to say.
     const bool can_add = next < urls.size() && !idle.empty();
-    if (running > 0 && !can_add) curl_multi_poll(hMulti, nullptr, 0, 1000, nullptr);
+    if (running > 0 && !can_add) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
   } while (running > 0 || next < urls.size());
-  for (CURL* hCurl : idle) curl_easy_cleanup(hCurl);
-  curl_multi_cleanup(hMulti);
+  for (CURL* easy : idle) curl_easy_cleanup(easy);
+  curl_multi_cleanup(multi);
   return failures;
 }
 

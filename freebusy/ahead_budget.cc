@@ -29,7 +29,7 @@ void AheadBudget::Unpause(ExpectedDownload& download) {
 
 void AheadBudget::Resume(ExpectedDownload& download) {
   Unpause(download);
-  curl_easy_pause(download.hCurl, CURLPAUSE_CONT);
+  curl_easy_pause(download.easy, CURLPAUSE_CONT);
 }
 
 void AheadBudget::ResumeAll() {
@@ -39,6 +39,6 @@ void AheadBudget::ResumeAll() {
   waiting.swap(paused_);
   for (ExpectedDownload* download : waiting) {
     download->paused = false;
-    curl_easy_pause(download->hCurl, CURLPAUSE_CONT);
+    curl_easy_pause(download->easy, CURLPAUSE_CONT);
   }
 }

@@ -32,15 +32,15 @@ constexpr auto kUndrivenStretch = std::chrono::milliseconds(200);
 AheadTransfers::AheadTransfers(const FetchLimits& limits, std::uint64_t budget_bytes,
                                int host_limit)
     : limits_(limits), budget_(budget_bytes), hosts_(host_limit) {
-  if (CurlReady()) hMulti_ = curl_multi_init();
-  if (hMulti_ != nullptr) {
-    curl_multi_setopt(hMulti_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+  if (CurlReady()) multi_ = curl_multi_init();
+  if (multi_ != nullptr) {
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
   }
 }
 
 AheadTransfers::~AheadTransfers() {
-  for (CURL* hCurl : idle_) curl_easy_cleanup(hCurl);
-  if (hMulti_ != nullptr) curl_multi_cleanup(hMulti_);
+  for (CURL* easy : idle_) curl_easy_cleanup(easy);
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
 }
 
 void AheadTransfers::Start(ExpectedDownload& download) {
@@ -62,10 +62,10 @@ void AheadTransfers::StartWaitingForHost() {
 
 // An idle easy handle, or a new one; null when none can be had.
 CURL* AheadTransfers::TakeHandle() {
-  if (idle_.empty()) return hMulti_ != nullptr ? curl_easy_init() : nullptr;
-  CURL* hCurl = idle_.back();
+  if (idle_.empty()) return multi_ != nullptr ? curl_easy_init() : nullptr;
+  CURL* easy = idle_.back();
   idle_.pop_back();
-  return hCurl;
+  return easy;
 }
 
 void AheadTransfers::Begin(ExpectedDownload& download) {
@@ -74,34 +74,34 @@ void AheadTransfers::Begin(ExpectedDownload& download) {
   download.chain->SetBudget(&download);
   budget_.Charge(download, kExpectedDownloadOverhead);
   if (!download.chain->Pending()) return Finish(download);  // a refused URL ends at once
-  CURL* hCurl = TakeHandle();
-  if (hCurl == nullptr) {
+  CURL* easy = TakeHandle();
+  if (easy == nullptr) {
     download.chain->FailToStart();
     return Finish(download);
   }
-  Transfer(download, hCurl);
+  Transfer(download, easy);
 }
 
-// Runs the chain's next exchange on `hCurl`; gives the handle back when the
+// Runs the chain's next exchange on `easy`; gives the handle back when the
 // chain ends instead or must wait for a server's Retry-After.
-void AheadTransfers::Transfer(ExpectedDownload& download, CURL* hCurl) {
+void AheadTransfers::Transfer(ExpectedDownload& download, CURL* easy) {
   budget_.Charge(download, kExpectedDownloadOverhead);  // a new exchange starts a new body
   if (download.chain->NotBefore() > Clock::now()) {
-    idle_.push_back(hCurl);
+    idle_.push_back(easy);
     retrying_.push_back(&download);
     return;
   }
-  if (!download.chain->Prepare(hCurl)) {
-    idle_.push_back(hCurl);
+  if (!download.chain->Prepare(easy)) {
+    idle_.push_back(easy);
     return Finish(download);
   }
-  curl_easy_setopt(hCurl, CURLOPT_PRIVATE, &download);
-  if (curl_multi_add_handle(hMulti_, hCurl) != CURLM_OK) {
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, &download);
+  if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
     download.chain->FailToStart();
-    idle_.push_back(hCurl);
+    idle_.push_back(easy);
     return Finish(download);
   }
-  download.hCurl = hCurl;
+  download.easy = easy;
   ++running_;
   hosts_.Opened(download.host);
 }
@@ -110,18 +110,18 @@ void AheadTransfers::Transfer(ExpectedDownload& download, CURL* hCurl) {
 // (null when none was running).
 CURL* AheadTransfers::Detach(ExpectedDownload& download) {
   budget_.Unpause(download);
-  CURL* hCurl = download.hCurl;
-  if (hCurl == nullptr) return nullptr;
-  curl_multi_remove_handle(hMulti_, hCurl);
-  download.hCurl = nullptr;
+  CURL* easy = download.easy;
+  if (easy == nullptr) return nullptr;
+  curl_multi_remove_handle(multi_, easy);
+  download.easy = nullptr;
   --running_;
   hosts_.Closed(download.host);
-  return hCurl;
+  return easy;
 }
 
 // Ends a running transfer without its outcome; the handle is reused.
 void AheadTransfers::Release(ExpectedDownload& download) {
-  if (CURL* hCurl = Detach(download)) idle_.push_back(hCurl);
+  if (CURL* easy = Detach(download)) idle_.push_back(easy);
 }
 
 // Keeps the outcome of a chain that ended and lets the chain go.
@@ -153,30 +153,30 @@ void AheadTransfers::StartDueRetries() {
       retrying_.push_back(download);
       continue;
     }
-    CURL* hCurl = TakeHandle();
-    if (hCurl == nullptr) {
+    CURL* easy = TakeHandle();
+    if (easy == nullptr) {
       download->chain->FailToStart();
       Finish(*download);
       continue;
     }
-    Transfer(*download, hCurl);
+    Transfer(*download, easy);
   }
 }
 
-void AheadTransfers::OnDone(CURL* hCurl, CURLcode code) {
+void AheadTransfers::OnDone(CURL* easy, CURLcode code) {
   ExpectedDownload* download = nullptr;
-  curl_easy_getinfo(hCurl, CURLINFO_PRIVATE, &download);
+  curl_easy_getinfo(easy, CURLINFO_PRIVATE, &download);
   Detach(*download);
   if (after_stretch_ && code == CURLE_OPERATION_TIMEDOUT) {
-    idle_.push_back(hCurl);
+    idle_.push_back(easy);
     return Start(*download);
   }
-  download->chain->Complete(hCurl, code);
+  download->chain->Complete(easy, code);
   if (!download->chain->Pending()) {
-    idle_.push_back(hCurl);
+    idle_.push_back(easy);
     return Finish(*download);
   }
-  Transfer(*download, hCurl);  // the redirect's or the retry's exchange
+  Transfer(*download, easy);  // the redirect's or the retry's exchange
   // Ended at once: the whole download's time limit ran out, which may be the
   // stretch's doing too.
   if (after_stretch_ && download->Ended() && download->outcome.result != 1) Start(*download);
@@ -213,7 +213,7 @@ void AheadTransfers::EndWait() {
 
 bool AheadTransfers::Advance() {
   int still_running = 0;
-  const CURLMcode performed = curl_multi_perform(hMulti_, &still_running);
+  const CURLMcode performed = curl_multi_perform(multi_, &still_running);
   last_driven_ = Clock::now();
   if (performed != CURLM_OK) {
     // The multi handle itself failed (out of memory): nothing it holds can
@@ -228,7 +228,7 @@ bool AheadTransfers::Advance() {
     return false;
   }
   int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(hMulti_, &queued)) {
+  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
     if (message->msg == CURLMSG_DONE) OnDone(message->easy_handle, message->data.result);
   }
   after_stretch_ = false;
@@ -239,5 +239,5 @@ bool AheadTransfers::Advance() {
 
 void AheadTransfers::Poll() {
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(NextWait());
-  curl_multi_poll(hMulti_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+  curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
 }

@@ -57,20 +57,20 @@ class AheadTransfers {
 
   CURL* TakeHandle();
   void Begin(ExpectedDownload& download);
-  void Transfer(ExpectedDownload& download, CURL* hCurl);
+  void Transfer(ExpectedDownload& download, CURL* easy);
   CURL* Detach(ExpectedDownload& download);
   void Release(ExpectedDownload& download);
   void Finish(ExpectedDownload& download);
   void StartDueRetries();
   void StartWaitingForHost();
-  void OnDone(CURL* hCurl, CURLcode code);
+  void OnDone(CURL* easy, CURLcode code);
   Clock::duration NextWait() const;
 
   FetchLimits limits_;
   AheadBudget budget_;
   HostQueue hosts_;
-  CURLM* hMulti_ = nullptr;
-  std::size_t running_ = 0;                  // downloads with an easy handle in hMulti_
+  CURLM* multi_ = nullptr;
+  std::size_t running_ = 0;                  // downloads with an easy handle in multi_
   std::vector<ExpectedDownload*> retrying_;  // waiting for a server's Retry-After
   std::vector<CURL*> idle_;                  // easy handles between transfers
   ExpectedDownload* awaited_ = nullptr;

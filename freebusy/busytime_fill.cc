@@ -27,11 +27,11 @@ void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
 
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
                      std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
-                     std::string* strWhy, std::size_t* total) {
+                     std::string* why, std::size_t* total) {
   periods.clear();
   std::string freetimedata;
   if (source.FetchUrl(freetimedata, strBusyTimeURL) == -1) {
-    if (strWhy != nullptr) *strWhy = source.LastFetch().why;
+    if (why != nullptr) *why = source.LastFetch().why;
     return -1;
   }
 
@@ -50,7 +50,7 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
   if (total != nullptr) *total = periods.size() + beyond;
   std::fputs(messages.c_str(), stdout);
   if (result == 1) return 1;
-  if (strWhy != nullptr) *strWhy = ExplainingLine(messages);
+  if (why != nullptr) *why = ExplainingLine(messages);
   return -1;
 }
 

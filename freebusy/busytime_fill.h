@@ -16,13 +16,13 @@
 // no free/busy data but a calendar of events is read as such, with
 // `calendar`. Prints the fetch's and the reader's lines on standard output.
 // Returns 1 when `periods` holds the user's busy time (possibly none) and -1
-// when the text could not be obtained or read; *strWhy (when given) then
+// when the text could not be obtained or read; *why (when given) then
 // receives the printed line that says why, without its line end. With
 // `total`, a free/busy text keeps only as many periods as a document holds,
 // and `*total` counts them all.
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
                      std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
-                     std::string* strWhy = nullptr, std::size_t* total = nullptr);
+                     std::string* why = nullptr, std::size_t* total = nullptr);
 
 // Prints the warning naming the user that says how many of `period_count`
 // periods PopulateBusyTime will drop, when it drops any. The run prints it

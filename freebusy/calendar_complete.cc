@@ -26,11 +26,11 @@ bool IsCalendarComplete(std::string_view text) {
   ContentLine parts;
   while (reader.Next(line)) {
     const std::string_view name = ContentLineName(line);
-    const bool bBegin = EqualsIgnoreCase(name, "BEGIN");
-    if ((!bBegin && !EqualsIgnoreCase(name, "END")) || !SplitContentLine(line, parts)) continue;
+    const bool is_begin = EqualsIgnoreCase(name, "BEGIN");
+    if ((!is_begin && !EqualsIgnoreCase(name, "END")) || !SplitContentLine(line, parts)) continue;
     for (std::size_t i = 0; i < std::size(kWatched); ++i) {
       if (!EqualsIgnoreCase(ComponentName(parts.value), kWatched[i])) continue;
-      if (bBegin) {
+      if (is_begin) {
         ++open[i];
       } else if (open[i] > 0) {
         --open[i];

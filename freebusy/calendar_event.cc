@@ -81,12 +81,12 @@ class Expansion {
   // Whether the instances before every FutureChange are busy: the event's
   // own status. An override (`single`) always gives its occurrence, as its
   // caller decides on its status.
-  bool bBusy_ = true;
-  bool bWarnedEnd_ = false;
+  bool busy_ = true;
+  bool warned_end_ = false;
 };
 
 bool Expansion::ReadLength(const ZonedTime& start) {
-  if (event_.dtend.bPresent) {
+  if (event_.dtend.present) {
     ZonedTime end;
     if (!ReadTime(event_.dtend.value, event_.dtend, zones_, zones_.CalendarZone(), end)) {
       log_.Warn("A VEVENT with a malformed DTEND was skipped");
@@ -130,18 +130,18 @@ bool Expansion::Add(const ZonedTime& start, std::int64_t end) {
       [](std::int64_t at, const FutureChange& later) { return at < later.original; });
   if (change != changes_.begin()) {
     --change;
-    if (!change->bBusy) return true;
+    if (!change->busy) return true;
     start_at = start_utc + change->shift;
     end = start_at + change->length;
-  } else if (!bBusy_) {
+  } else if (!busy_) {
     return true;
   }
   if (end <= start_at) {
-    if (!bWarnedEnd_) {
+    if (!warned_end_) {
       log_.Warn("An occurrence starting " + FormatUtc(start_utc) +
                 " ends before it starts (RDATE period); skipped");
     }
-    bWarnedEnd_ = true;
+    warned_end_ = true;
     return true;
   }
   if (end > limits_.window_begin && start_at < limits_.window_end) {
@@ -181,13 +181,13 @@ namespace {
 
 bool Expansion::Run(bool single) {
   ZonedTime start;
-  if (!event_.dtstart.bPresent ||
+  if (!event_.dtstart.present ||
       !ReadTime(event_.dtstart.value, event_.dtstart, zones_, zones_.CalendarZone(), start)) {
     log_.Warn("A VEVENT without a valid DTSTART was skipped");
     return true;
   }
   if (!ReadLength(start)) return true;
-  bBusy_ = single || event_.bBusy;
+  busy_ = single || event_.busy;
   if (!single) exclusions_ = ReadExclusions(event_, start.zone, zones_, limits_);
   // A DATE exclusion matches every instance of its day only when the event
   // has times of day; for an all-day event its start is exact.
@@ -248,27 +248,27 @@ bool Expansion::Rule(std::string_view text, const ZonedTime& start) {
   // DTSTART counts as the first of COUNT instances even when the rule would
   // not produce it.
   std::int64_t left = rule.count > 0 ? rule.count : INT64_MAX;
-  bool bFirst = true;
+  bool first = true;
   for (icaltimetype next = icalrecur_iterator_next(iterator.get()); !icaltime_is_null_time(next);
        next = icalrecur_iterator_next(iterator.get())) {
-    if (bFirst && rule.count > 0 && WallSeconds(next) != WallSeconds(start.local)) --left;
-    bFirst = false;
+    if (first && rule.count > 0 && WallSeconds(next) != WallSeconds(start.local)) --left;
+    first = false;
     if (left-- <= 0) break;
     ZonedTime instance{next, start.zone};
     instance.local.zone = nullptr;
     const std::int64_t instance_utc = LocalToUtc(instance.local, start.zone);
     if (instance_utc > until || instance_utc >= limits_.window_end + kSecondsPerDay + max_shift_)
       break;
-    if (limits_.bTimedOut) return false;
+    if (limits_.timed_out) return false;
     if (!Add(instance, -1)) return false;
   }
   return true;
 }
 
 bool Expansion::Dates(const EventTime& rdate, const ZonedTime& start) {
-  bool bOk = true;
+  bool ok = true;
   ForEachValue(rdate.value, [&](std::string_view value) {
-    if (!bOk) return;
+    if (!ok) return;
     const std::size_t slash = value.find('/');
     ZonedTime instance;
     if (!ReadTime(value.substr(0, slash), rdate, zones_, start.zone, instance)) {
@@ -295,9 +295,9 @@ bool Expansion::Dates(const EventTime& rdate, const ZonedTime& start) {
       }
       if (end <= instance_utc) end = instance_utc;  // reported by Add()
     }
-    bOk = Add(instance, end);
+    ok = Add(instance, end);
   });
-  return bOk;
+  return ok;
 }
 
 }  // namespace

@@ -28,12 +28,12 @@ struct ExpandLimits {
   std::size_t max_examined = 0;
   std::size_t examined = 0;
   std::chrono::steady_clock::time_point deadline;
-  bool bTimedOut = false;
+  bool timed_out = false;
 
   bool Spend() {
     if (++examined > max_examined) return false;
-    bTimedOut = bTimedOut || std::chrono::steady_clock::now() > deadline;
-    return !bTimedOut;
+    timed_out = timed_out || std::chrono::steady_clock::now() > deadline;
+    return !timed_out;
   }
 };
 
@@ -60,7 +60,7 @@ struct FutureChange {
   std::int64_t original = 0;
   std::int64_t shift = 0;
   std::int64_t length = 0;
-  bool bBusy = true;
+  bool busy = true;
 };
 
 // The one occurrence of a `single` event (an override), wherever it lies.

@@ -12,7 +12,7 @@ namespace {
 
 EventTime ReadEventTime(const ContentLine& parts) {
   EventTime time;
-  time.bPresent = true;
+  time.present = true;
   time.value = parts.value;
   std::string_view params = parts.params;
   std::string_view name;
@@ -21,10 +21,11 @@ EventTime ReadEventTime(const ContentLine& parts) {
     std::string_view value;
     if (!NextParameterValue(values, value)) continue;
     if (EqualsIgnoreCase(name, "TZID")) time.tzid = value;
-    if (EqualsIgnoreCase(name, "RANGE")) time.bThisAndFuture = EqualsIgnoreCase(value, "THISANDFUTURE");
+    if (EqualsIgnoreCase(name, "RANGE"))
+      time.this_and_future = EqualsIgnoreCase(value, "THISANDFUTURE");
     if (EqualsIgnoreCase(name, "VALUE")) {
-      time.bDate = EqualsIgnoreCase(value, "DATE");
-      time.bPeriod = EqualsIgnoreCase(value, "PERIOD");
+      time.is_date = EqualsIgnoreCase(value, "DATE");
+      time.is_period = EqualsIgnoreCase(value, "PERIOD");
     }
   }
   return time;
@@ -43,10 +44,10 @@ bool ParseIcalTime(std::string_view value, icaltimetype& time) {
 std::string WithoutEmptyItems(std::string_view rule) {
   std::string cleaned;
   for (std::size_t i = 0; i < rule.size(); ++i) {
-    const bool bEmptyItem =
+    const bool empty_item =
         rule[i] == ',' && (i + 1 == rule.size() || rule[i + 1] == ',' || rule[i + 1] == ';' ||
                            (!cleaned.empty() && cleaned.back() == '='));
-    if (!bEmptyItem) cleaned += rule[i];
+    if (!empty_item) cleaned += rule[i];
   }
   return cleaned;
 }
@@ -57,12 +58,12 @@ bool AnySet(const short* values, std::size_t size) {
 
 // Whether every value of a BY list lies at or past `limit`.
 bool OnlyAtOrPast(const short* values, std::size_t size, short limit) {
-  bool bAny = false;
+  bool any = false;
   for (std::size_t i = 0; i < size && values[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
     if (values[i] < limit) return false;
-    bAny = true;
+    any = true;
   }
-  return bAny;
+  return any;
 }
 
 }  // namespace
@@ -96,7 +97,7 @@ void ReadEventFields(std::string_view lines, EventFields& fields) {
                (EqualsIgnoreCase(name, "STATUS") && EqualsIgnoreCase(parts.value, "CANCELLED")) ||
                (EqualsIgnoreCase(name, "X-MICROSOFT-CDO-BUSYSTATUS") &&
                 EqualsIgnoreCase(parts.value, "FREE"))) {
-      fields.bBusy = false;
+      fields.busy = false;
     }
   }
 }

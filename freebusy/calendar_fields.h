@@ -14,10 +14,10 @@
 struct EventTime {
   std::string_view value;
   std::string_view tzid;
-  bool bPresent = false;
-  bool bDate = false;    // VALUE=DATE
-  bool bPeriod = false;  // VALUE=PERIOD
-  bool bThisAndFuture = false;  // RANGE=THISANDFUTURE (on a RECURRENCE-ID)
+  bool present = false;
+  bool is_date = false;          // VALUE=DATE
+  bool is_period = false;        // VALUE=PERIOD
+  bool this_and_future = false;  // RANGE=THISANDFUTURE (on a RECURRENCE-ID)
 };
 
 struct EventFields {
@@ -29,7 +29,7 @@ struct EventFields {
   std::vector<std::string_view> rrules;
   std::vector<EventTime> rdates;
   std::vector<EventTime> exdates;
-  bool bBusy = true;  // not TRANSPARENT, CANCELLED or FREE
+  bool busy = true;  // not TRANSPARENT, CANCELLED or FREE
   long sequence = 0;
 };
 

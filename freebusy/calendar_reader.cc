@@ -18,7 +18,7 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 
 struct EventKey {
   std::string_view uid;
-  bool bOverride = false;
+  bool is_override = false;
   std::uint32_t index = 0;
 };
 
@@ -44,7 +44,7 @@ class Reader {
   // False when the budget ran out.
   bool Run();
   std::vector<Occurrence>& Occurrences() { return occurrences_; }
-  bool TimedOut() const { return limits_.bTimedOut; }
+  bool TimedOut() const { return limits_.timed_out; }
 
  private:
   bool Group(std::span<const EventKey> group);
@@ -66,10 +66,10 @@ bool Reader::Run() {
   EventFields fields;
   for (std::uint32_t i = 0; i < calendar_.events.size(); ++i) {
     ReadEventFields(calendar_.EventLines(calendar_.events[i]), fields);
-    keys.push_back({fields.uid, fields.recurrence_id.bPresent, i});
+    keys.push_back({fields.uid, fields.recurrence_id.present, i});
   }
   std::sort(keys.begin(), keys.end(), [](const EventKey& a, const EventKey& b) {
-    return std::tie(a.uid, a.bOverride, a.index) < std::tie(b.uid, b.bOverride, b.index);
+    return std::tie(a.uid, a.is_override, a.index) < std::tie(b.uid, b.is_override, b.index);
   });
   for (std::size_t begin = 0; begin < keys.size();) {
     std::size_t end = begin + 1;
@@ -92,7 +92,7 @@ bool Reader::Group(std::span<const EventKey> group) {
   for (const EventKey& key : group) {
     EventFields fields;
     Fields(key, fields);
-    if (key.bOverride) {
+    if (key.is_override) {
       overrides.push_back({std::move(fields)});
     } else if (masters.empty() || fields.sequence > masters.front().sequence) {
       masters.assign(1, std::move(fields));
@@ -132,27 +132,27 @@ bool Reader::Group(std::span<const EventKey> group) {
   for (std::size_t i = 0, first = 0; i < overrides.size(); ++i) {
     const OverrideRead& read = overrides[i];
     if (read.original != overrides[first].original) first = i;
-    const bool bSuperseded = read.fields.sequence < overrides[first].fields.sequence;
-    const bool bDeleted = !masters.empty() && read.fields.sequence < masters.front().sequence &&
-                          excluded.Has(read.original, read.original_local);
-    if (bSuperseded || bDeleted) continue;
+    const bool superseded = read.fields.sequence < overrides[first].fields.sequence;
+    const bool deleted = !masters.empty() && read.fields.sequence < masters.front().sequence &&
+                         excluded.Has(read.original, read.original_local);
+    if (superseded || deleted) continue;
     replaced.push_back(read.original);
     Occurrence own;
-    if (read.fields.recurrence_id.bThisAndFuture && OccurrenceOf(read.fields, zones_, log_, own)) {
+    if (read.fields.recurrence_id.this_and_future && OccurrenceOf(read.fields, zones_, log_, own)) {
       changes.push_back(
-          {read.original, own.start - read.original, own.end - own.start, read.fields.bBusy});
+          {read.original, own.start - read.original, own.end - own.start, read.fields.busy});
     }
-    if (read.fields.bBusy &&
+    if (read.fields.busy &&
         !ExpandEvent(read.fields, true, none_, {}, zones_, limits_, log_, occurrences_))
       return false;
   }
   std::sort(replaced.begin(), replaced.end());
   // Overrides come sorted by the instance they replace. An event that is not
   // busy still has busy instances after a busy THISANDFUTURE override.
-  const bool bBusyLater = std::any_of(changes.begin(), changes.end(),
-                                      [](const FutureChange& change) { return change.bBusy; });
+  const bool busy_later = std::any_of(changes.begin(), changes.end(),
+                                      [](const FutureChange& change) { return change.busy; });
   for (const EventFields& master : masters) {
-    if ((master.bBusy || bBusyLater) &&
+    if ((master.busy || busy_later) &&
         !ExpandEvent(master, false, replaced, changes, zones_, limits_, log_, occurrences_))
       return false;
   }

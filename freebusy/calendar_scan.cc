@@ -55,7 +55,7 @@ CalendarScan ScanCalendarText(std::string_view text, std::size_t max_events,
   ContentLineReader reader(text);
   std::string_view line;
   std::size_t depth = 0;  // 1 inside the VCALENDAR, 2 inside its VEVENT or VTIMEZONE
-  bool bOpened = false;
+  bool opened = false;
   Component current = Component::kOther;
   ScannedEvent event;
   while (reader.Next(line)) {
@@ -68,7 +68,7 @@ CalendarScan ScanCalendarText(std::string_view text, std::size_t max_events,
         // Several calendars in one text are read as one; anything else at
         // the top makes the text no calendar.
         if (!EqualsIgnoreCase(component, "VCALENDAR")) return CalendarScan::kNotCalendar;
-        bOpened = true;
+        opened = true;
       } else if (depth == 1) {
         current = EqualsIgnoreCase(component, "VEVENT")      ? Component::kEvent
                   : EqualsIgnoreCase(component, "VTIMEZONE") ? Component::kTimeZone
@@ -112,5 +112,5 @@ CalendarScan ScanCalendarText(std::string_view text, std::size_t max_events,
     }
   }
   // The text is at most 16 MiB, so the offsets of its kept lines fit.
-  return bOpened && depth == 0 ? CalendarScan::kCalendar : CalendarScan::kNotCalendar;
+  return opened && depth == 0 ? CalendarScan::kCalendar : CalendarScan::kNotCalendar;
 }

@@ -138,22 +138,22 @@ std::int64_t LocalToUtc(const icaltimetype& local, icaltimezone* zone) {
   const int after = OffsetAt(zone, wall + kSecondsPerDay);
   const std::int64_t by_before = wall - before;
   const std::int64_t by_after = wall - after;
-  const bool bBeforeFits = OffsetAt(zone, by_before) == before;
-  const bool bAfterFits = OffsetAt(zone, by_after) == after;
-  if (bBeforeFits && bAfterFits) return std::min(by_before, by_after);
-  if (bAfterFits) return by_after;
+  const bool before_fits = OffsetAt(zone, by_before) == before;
+  const bool after_fits = OffsetAt(zone, by_after) == after;
+  if (before_fits && after_fits) return std::min(by_before, by_after);
+  if (after_fits) return by_after;
   return by_before;  // fits, or the time falls into a gap
 }
 
-icaltimetype UtcToLocal(std::int64_t utc, icaltimezone* zone, bool bDate) {
+icaltimetype UtcToLocal(std::int64_t utc, icaltimezone* zone, bool is_date) {
   const int offset = zone == nullptr ? 0 : OffsetAt(zone, utc);
   const std::int64_t wall = utc + offset;
   icaltimetype local = icaltime_null_time();
   const std::int64_t days = wall >= 0 ? wall / kSecondsPerDay : (wall - kSecondsPerDay + 1) / kSecondsPerDay;
   CivilFromDays(days, local.year, local.month, local.day);
   const std::int64_t second_of_day = wall - days * kSecondsPerDay;
-  local.is_date = bDate ? 1 : 0;
-  if (!bDate) {
+  local.is_date = is_date ? 1 : 0;
+  if (!is_date) {
     local.hour = static_cast<int>(second_of_day / 3600);
     local.minute = static_cast<int>(second_of_day / 60 % 60);
     local.second = static_cast<int>(second_of_day % 60);

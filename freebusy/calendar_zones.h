@@ -30,7 +30,7 @@ std::int64_t WallSeconds(const icaltimetype& local);
 std::int64_t LocalToUtc(const icaltimetype& local, icaltimezone* zone);
 
 // The wall-clock time in `zone` of `utc` seconds since 1970.
-icaltimetype UtcToLocal(std::int64_t utc, icaltimezone* zone, bool bDate);
+icaltimetype UtcToLocal(std::int64_t utc, icaltimezone* zone, bool is_date);
 
 class CalendarZones {
  public:

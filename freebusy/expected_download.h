@@ -29,7 +29,7 @@ struct ExpectedDownload final : BodyBudget {
   bool waiting_for_host = false;  // started, but the host has no connection free
   std::unique_ptr<DownloadChain> chain;  // from the start of the download to its end
   Download outcome;                      // once it ended
-  CURL* hCurl = nullptr;                 // while an exchange is being transferred
+  CURL* easy = nullptr;                  // while an exchange is being transferred
   AheadBudget* budget = nullptr;         // asked before the body grows, from the start
   bool paused = false;                   // waiting for the budget
   std::uint64_t charge = 0;              // bytes counted against the budget

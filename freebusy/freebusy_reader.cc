@@ -23,11 +23,11 @@ constexpr std::size_t kMaxQuotedBytes = 80;
 // Appends the start of `text` between double quotes, escaped, so that a text
 // from the network cannot make up console lines of its own.
 void AppendQuoted(std::string& out, std::string_view text) {
-  bool bCut = text.size() > kMaxQuotedBytes;
-  if (bCut) text = text.substr(0, kMaxQuotedBytes);
+  bool cut = text.size() > kMaxQuotedBytes;
+  if (cut) text = text.substr(0, kMaxQuotedBytes);
   out += '"';
   AppendEscaped(out, text);
-  if (bCut) out += "...";
+  if (cut) out += "...";
   out += '"';
 }
 
@@ -62,21 +62,21 @@ class WarningLog {
 // whose every value is FREE counts: anything doubtful stays busy, since a
 // busy period dropped in error lets people double-book.
 bool IsFreeTime(std::string_view params) {
-  bool bFree = false;
+  bool free_time = false;
   std::string_view name;
   std::string_view values;
   while (NextParameter(params, name, values)) {
     if (!EqualsIgnoreCase(name, "FBTYPE")) continue;
     std::string_view value;
-    bool bAnyValue = false;
+    bool any_value = false;
     while (NextParameterValue(values, value)) {
       if (!EqualsIgnoreCase(value, "FREE")) return false;
-      bAnyValue = true;
+      any_value = true;
     }
-    if (!bAnyValue) return false;
-    bFree = true;
+    if (!any_value) return false;
+    free_time = true;
   }
-  return bFree;
+  return free_time;
 }
 
 // The periods read: the first `keep` as time texts, the others only counted.
@@ -90,8 +90,8 @@ struct PeriodList {
 // counted: a big text costs no time texts nobody stores.
 void ReadPeriod(std::string_view text, PeriodList& periods, WarningLog& warnings) {
   BusyPeriodText period;
-  const bool bKeep = periods.kept.size() < periods.keep;
-  switch (bKeep ? ParsePeriod(text, period.start, period.end) : CheckPeriod(text)) {
+  const bool keep = periods.kept.size() < periods.keep;
+  switch (keep ? ParsePeriod(text, period.start, period.end) : CheckPeriod(text)) {
     case PeriodRead::kMalformed:
       warnings.Add("Skipped malformed busy period ", text, "");
       return;
@@ -101,7 +101,7 @@ void ReadPeriod(std::string_view text, PeriodList& periods, WarningLog& warnings
     case PeriodRead::kUtc:
       break;
   }
-  if (bKeep)
+  if (keep)
     periods.kept.push_back(period);
   else
     ++periods.beyond;
@@ -128,7 +128,7 @@ int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods
   }
   WarningLog warnings(messages);
   PeriodList list{periods, periods.size() + std::min(keep, SIZE_MAX - periods.size())};
-  bool bFreeBusyData = false;
+  bool found_free_busy = false;
   ContentLineReader reader(text);
   std::string_view line;
   ContentLine parts;
@@ -141,17 +141,17 @@ int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods
         warnings.Add("Skipped malformed FREEBUSY line ", line, "");
         continue;
       }
-      bFreeBusyData = true;
+      found_free_busy = true;
       if (!IsFreeTime(parts.params)) ReadPeriods(parts.value, list, warnings);
-    } else if (!bFreeBusyData && EqualsIgnoreCase(name, "BEGIN")) {
+    } else if (!found_free_busy && EqualsIgnoreCase(name, "BEGIN")) {
       if (SplitContentLine(line, parts) && EqualsIgnoreCase(parts.value, "VFREEBUSY")) {
-        bFreeBusyData = true;
+        found_free_busy = true;
       }
     }
   }
   warnings.Finish();
   if (beyond != nullptr) *beyond = list.beyond;
-  if (!bFreeBusyData) {
+  if (!found_free_busy) {
     messages += "ERR -- Invalid iCal file format\n";
     return -1;
   }

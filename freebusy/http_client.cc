@@ -11,28 +11,28 @@
 
 struct HttpClient::Impl {
   FetchLimits limits;
-  CURL* hCurl = nullptr;
+  CURL* easy = nullptr;
   FetchFacts last;
 
   ~Impl() {
-    if (hCurl != nullptr) curl_easy_cleanup(hCurl);
+    if (easy != nullptr) curl_easy_cleanup(easy);
   }
 };
 
 HttpClient::HttpClient(const FetchLimits& limits) : impl_(std::make_unique<Impl>()) {
   impl_->limits = limits;
-  if (CurlReady()) impl_->hCurl = curl_easy_init();
+  if (CurlReady()) impl_->easy = curl_easy_init();
 }
 
 HttpClient::~HttpClient() = default;
 
 Download HttpClient::Get(const char* url) {
   DownloadChain chain(url, impl_->limits);
-  if (chain.Pending() && impl_->hCurl == nullptr) chain.FailToStart();
+  if (chain.Pending() && impl_->easy == nullptr) chain.FailToStart();
   while (chain.Pending()) {
     std::this_thread::sleep_until(chain.NotBefore());  // a server's Retry-After
-    if (!chain.Prepare(impl_->hCurl)) break;
-    chain.Complete(impl_->hCurl, curl_easy_perform(impl_->hCurl));
+    if (!chain.Prepare(impl_->easy)) break;
+    chain.Complete(impl_->easy, curl_easy_perform(impl_->easy));
   }
   return chain.Take();
 }

@@ -80,17 +80,17 @@ bool IsRedirect(long status) {
 
 // One console line from its parts.
 std::string Line(std::initializer_list<std::string_view> parts) {
-  std::string strLine;
-  for (std::string_view part : parts) strLine += part;
-  strLine += '\n';
-  return strLine;
+  std::string line;
+  for (std::string_view part : parts) line += part;
+  line += '\n';
+  return line;
 }
 
 std::string Quoted(const std::string& host) {
-  std::string strQuoted = "\"";
-  AppendEscaped(strQuoted, host);
-  strQuoted += '"';
-  return strQuoted;
+  std::string quoted = "\"";
+  AppendEscaped(quoted, host);
+  quoted += '"';
+  return quoted;
 }
 
 // The historic first line of a request that got no response.
@@ -103,32 +103,32 @@ std::string NoResponseLine(int code) {
 // host through the proxy, whatever NO_PROXY says. The CA bundle replaces the
 // system's store (its file and its folder) for the servers and for an https
 // proxy alike; peer and host verification stay libcurl's defaults, on.
-void SetNetwork(CURL* hCurl, const NetworkSettings& network) {
+void SetNetwork(CURL* easy, const NetworkSettings& network) {
   if (!network.proxy.empty()) {
-    curl_easy_setopt(hCurl, CURLOPT_PROXY, network.proxy.c_str());
-    curl_easy_setopt(hCurl, CURLOPT_NOPROXY, network.no_proxy.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXY, network.proxy.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, network.no_proxy.c_str());
   } else if (network.no_proxy_set) {
-    curl_easy_setopt(hCurl, CURLOPT_NOPROXY, network.no_proxy.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, network.no_proxy.c_str());
   }
   if (!network.ca_file.empty()) {
-    curl_easy_setopt(hCurl, CURLOPT_CAINFO, network.ca_file.c_str());
-    curl_easy_setopt(hCurl, CURLOPT_CAPATH, nullptr);
-    curl_easy_setopt(hCurl, CURLOPT_PROXY_CAINFO, network.ca_file.c_str());
-    curl_easy_setopt(hCurl, CURLOPT_PROXY_CAPATH, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAINFO, network.ca_file.c_str());
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO, network.ca_file.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, nullptr);
   }
 }
 
 }  // namespace
 
 bool CurlReady() {
-  static const bool bReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  return bReady;
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ready;
 }
 
 DownloadChain::DownloadChain(const char* url, const FetchLimits& limits) : limits_(limits) {
-  std::string strWhy;
-  if (!CheckFetchUrl(url, first_, strWhy)) {
-    End(Line({"ERR -- The free/busy URL is refused: ", strWhy}));
+  std::string why;
+  if (!CheckFetchUrl(url, first_, why)) {
+    End(Line({"ERR -- The free/busy URL is refused: ", why}));
     return;
   }
   deadline_ = Clock::now() + std::chrono::milliseconds(limits_.total_timeout_ms);
@@ -150,7 +150,7 @@ void DownloadChain::FailToStart() {
 
 // Every option is set afresh for each exchange, so nothing of one user's
 // download (credentials above all) can leak into the next.
-bool DownloadChain::Prepare(CURL* hCurl) {
+bool DownloadChain::Prepare(CURL* easy) {
   const long remaining_ms = static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count());
   if (remaining_ms <= 0) {
@@ -160,37 +160,37 @@ bool DownloadChain::Prepare(CURL* hCurl) {
   }
 
   exchange_ = Exchange();
-  exchange_.hCurl = hCurl;
+  exchange_.easy = easy;
   exchange_.max_body = limits_.max_body_bytes;
   exchange_.budget = budget_;
-  curl_easy_reset(hCurl);
-  curl_easy_setopt(hCurl, CURLOPT_ERRORBUFFER, exchange_.errbuf);
-  curl_easy_setopt(hCurl, CURLOPT_URL, target_.url.c_str());
-  curl_easy_setopt(hCurl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(hCurl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(hCurl, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(hCurl, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_reset(easy);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, exchange_.errbuf);
+  curl_easy_setopt(easy, CURLOPT_URL, target_.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   // HTTP/2 where a TLS server offers it, so that many users of one site share
   // a connection; plain http stays on HTTP/1.1.
-  curl_easy_setopt(hCurl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  curl_easy_setopt(hCurl, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(hCurl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-  curl_easy_setopt(hCurl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(hCurl, CURLOPT_CONNECTTIMEOUT_MS, limits_.connect_timeout_ms);
-  curl_easy_setopt(hCurl, CURLOPT_TIMEOUT_MS, remaining_ms);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limits_.connect_timeout_ms);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, remaining_ms);
   if (limits_.idle_timeout_s > 0) {
-    curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(hCurl, CURLOPT_LOW_SPEED_TIME, limits_.idle_timeout_s);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, limits_.idle_timeout_s);
   }
   // Refuses early when a Content-Length announces too much; the body
   // callback enforces the cap for bodies without one.
-  curl_easy_setopt(hCurl, CURLOPT_MAXFILESIZE_LARGE,
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                    static_cast<curl_off_t>(limits_.max_body_bytes));
-  curl_easy_setopt(hCurl, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(hCurl, CURLOPT_WRITEDATA, &exchange_);
-  curl_easy_setopt(hCurl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(hCurl, CURLOPT_HEADERDATA, &exchange_);
-  SetNetwork(hCurl, limits_.network);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange_);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange_);
+  SetNetwork(easy, limits_.network);
   return true;
 }
 
@@ -204,7 +204,7 @@ std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t coun
     return 0;
   }
   long status = 0;
-  curl_easy_getinfo(exchange.hCurl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(exchange.easy, CURLINFO_RESPONSE_CODE, &status);
   if (!IsSuccess(status)) {  // a redirect's or an error page's body is not kept
     exchange.body_seen += length;
     return length;
@@ -215,7 +215,7 @@ std::size_t DownloadChain::OnBody(char* data, std::size_t size, std::size_t coun
   std::size_t announced = 0;
   if (exchange.body_seen == 0) {
     curl_off_t content_length = -1;
-    curl_easy_getinfo(exchange.hCurl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &content_length);
+    curl_easy_getinfo(exchange.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &content_length);
     if (content_length > 0 && static_cast<std::uint64_t>(content_length) <= exchange.max_body)
       announced = static_cast<std::size_t>(content_length);
   }
@@ -260,10 +260,9 @@ std::size_t DownloadChain::OnHeader(char* data, std::size_t size, std::size_t co
 }
 
 std::string DownloadChain::Reason(CURLcode code) const {
-  std::string strReason = exchange_.errbuf[0] != '\0' ? exchange_.errbuf : curl_easy_strerror(code);
-  while (!strReason.empty() && (strReason.back() == '\n' || strReason.back() == '\r'))
-    strReason.pop_back();
-  return EscapeUntrusted(strReason);
+  std::string reason = exchange_.errbuf[0] != '\0' ? exchange_.errbuf : curl_easy_strerror(code);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+  return EscapeUntrusted(reason);
 }
 
 // The message lines of an exchange that failed, or "" when it brought a 2xx
@@ -307,9 +306,9 @@ bool DownloadChain::RetryLater(CURLcode code, long status) {
   return true;
 }
 
-void DownloadChain::Complete(CURL* hCurl, CURLcode code) {
+void DownloadChain::Complete(CURL* easy, CURLcode code) {
   long status = 0;
-  curl_easy_getinfo(hCurl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (status != 0) download_.facts.http_status = status;
   download_.facts.bytes = exchange_.body_seen;
   if (RetryLater(code, status)) return;
@@ -322,18 +321,18 @@ void DownloadChain::Complete(CURL* hCurl, CURLcode code) {
   }
 
   // A redirect; libcurl has resolved its Location against the current URL.
-  char* pszLocation = nullptr;
-  curl_easy_getinfo(hCurl, CURLINFO_REDIRECT_URL, &pszLocation);
+  char* location = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
   FetchTarget next;
-  std::string strWhy;
-  if (pszLocation == nullptr)
+  std::string why;
+  if (location == nullptr)
     return End(Line({"ERR -- The server at ", host_, " answered with HTTP status ",
                      std::to_string(status), " and no usable Location"}));
   if (redirects_ == limits_.max_redirects)
     return End(Line({"ERR -- Gave up at ", host_, " after ",
                      std::to_string(limits_.max_redirects), " redirects"}));
-  if (!CheckFetchUrl(pszLocation, next, strWhy))
-    return End(Line({"ERR -- The server at ", host_, " redirected to a refused URL: ", strWhy}));
+  if (!CheckFetchUrl(location, next, why))
+    return End(Line({"ERR -- The server at ", host_, " redirected to a refused URL: ", why}));
   // Once the chain is on TLS it stays there: a step down to plain http would
   // hand the text to anyone on the path.
   if (secure_ && next.scheme != "https")

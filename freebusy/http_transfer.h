@@ -54,14 +54,14 @@ class DownloadChain {
   // Asks `budget` before the body grows; null (the default) keeps every body.
   void SetBudget(BodyBudget* budget) { budget_ = budget; }
 
-  // Sets up `hCurl` (reset first) for the next exchange. False when the
+  // Sets up `easy` (reset first) for the next exchange. False when the
   // overall limit is used up; the chain has then ended with its message.
-  bool Prepare(CURL* hCurl);
+  bool Prepare(CURL* easy);
 
-  // Reads the outcome of the exchange that `hCurl` ended with `code`: either
+  // Reads the outcome of the exchange that `easy` ended with `code`: either
   // the chain ends (a whole 2xx body, or a failure with its message) or the
   // redirect becomes the next exchange.
-  void Complete(CURL* hCurl, CURLcode code);
+  void Complete(CURL* easy, CURLcode code);
 
   // Ends the chain as a download whose transfer could not be started.
   void FailToStart();
@@ -74,7 +74,7 @@ class DownloadChain {
 
   // The state of one request and response, shared with libcurl's callbacks.
   struct Exchange {
-    CURL* hCurl = nullptr;
+    CURL* easy = nullptr;
     std::size_t max_body = 0;
     BodyBudget* budget = nullptr;
     std::string body;           // the body of a 2xx response

@@ -13,7 +13,7 @@
 namespace {
 
 struct UrlDeleter {
-  void operator()(CURLU* hUrl) const { curl_url_cleanup(hUrl); }
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
 
@@ -37,20 +37,20 @@ std::string LeadingScheme(std::string_view text) {
   std::string_view rest = text.substr(colon + 1);
   if (!rest.starts_with("//")) {
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-    bool bAllDigits = !authority.empty();
-    for (char c : authority) bAllDigits = bAllDigits && std::isdigit(static_cast<unsigned char>(c));
-    if (bAllDigits || authority.find('@') != std::string_view::npos) return "";
+    bool all_digits = !authority.empty();
+    for (char c : authority) all_digits = all_digits && std::isdigit(static_cast<unsigned char>(c));
+    if (all_digits || authority.find('@') != std::string_view::npos) return "";
   }
   return LowerAscii(text.substr(0, colon));
 }
 
 // A URL part, or "" when the URL does not have it.
-std::string GetPart(CURLU* hUrl, CURLUPart part, unsigned int flags = 0) {
-  char* pszPart = nullptr;
-  if (curl_url_get(hUrl, part, &pszPart, flags) != CURLUE_OK || pszPart == nullptr) return "";
-  std::string strPart(pszPart);
-  curl_free(pszPart);
-  return strPart;
+std::string GetPart(CURLU* url, CURLUPart part, unsigned int flags = 0) {
+  char* raw = nullptr;
+  if (curl_url_get(url, part, &raw, flags) != CURLUE_OK || raw == nullptr) return "";
+  std::string value(raw);
+  curl_free(raw);
+  return value;
 }
 
 // A URL must be one non-empty word: nothing of one with a space or a control
@@ -75,34 +75,34 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
   std::string_view text = url != nullptr ? std::string_view(url) : std::string_view();
   if (!IsOneWord(text, reason)) return false;
 
-  std::string strUrl;
-  std::string strScheme = LeadingScheme(text);
-  if (strScheme.empty()) {
-    strUrl = text.starts_with("//") ? "http:" : "http://";
-    strUrl += text;
-  } else if (strScheme != "http" && strScheme != "https") {
+  std::string full_url;
+  std::string scheme = LeadingScheme(text);
+  if (scheme.empty()) {
+    full_url = text.starts_with("//") ? "http:" : "http://";
+    full_url += text;
+  } else if (scheme != "http" && scheme != "https") {
     reason = "the scheme \"";
-    reason += EscapeUntrusted(strScheme);
+    reason += EscapeUntrusted(scheme);
     reason += "\" is not http or https";
     return false;
   } else {
-    strUrl = text;
+    full_url = text;
   }
 
   // libcurl's parser reads "http:/h/p" and "http:///h/p" as host h; for us the
   // host is what follows exactly two slashes, so both name no host.
-  std::string_view after_scheme = std::string_view(strUrl).substr(strUrl.find(':') + 1);
+  std::string_view after_scheme = std::string_view(full_url).substr(full_url.find(':') + 1);
   if (!after_scheme.starts_with("//") || after_scheme.substr(2).starts_with("/")) {
     reason = "it names no host";
     return false;
   }
 
-  UrlHandle hUrl(curl_url());
-  if (!hUrl) {
+  UrlHandle handle(curl_url());
+  if (!handle) {
     reason = "it cannot be read (out of memory)";
     return false;
   }
-  CURLUcode uc = curl_url_set(hUrl.get(), CURLUPART_URL, strUrl.c_str(), kParseFlags);
+  CURLUcode uc = curl_url_set(handle.get(), CURLUPART_URL, full_url.c_str(), kParseFlags);
   if (uc == CURLUE_NO_HOST) {
     reason = "it names no host";
     return false;
@@ -112,35 +112,35 @@ bool CheckFetchUrl(const char* url, FetchTarget& target, std::string& reason) {
     return false;
   }
 
-  target.url = std::move(strUrl);
-  target.scheme = GetPart(hUrl.get(), CURLUPART_SCHEME);
-  std::string strHost = GetPart(hUrl.get(), CURLUPART_HOST);
-  std::string strPort = GetPart(hUrl.get(), CURLUPART_PORT);
-  target.host = strPort.empty() ? strHost : strHost + ":" + strPort;
-  target.origin = target.scheme + "://" + LowerAscii(strHost) + ":" +
-                  GetPart(hUrl.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
-  target.user = GetPart(hUrl.get(), CURLUPART_USER);
-  target.password = GetPart(hUrl.get(), CURLUPART_PASSWORD);
+  target.url = std::move(full_url);
+  target.scheme = GetPart(handle.get(), CURLUPART_SCHEME);
+  std::string host = GetPart(handle.get(), CURLUPART_HOST);
+  std::string port = GetPart(handle.get(), CURLUPART_PORT);
+  target.host = port.empty() ? host : host + ":" + port;
+  target.origin = target.scheme + "://" + LowerAscii(host) + ":" +
+                  GetPart(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  target.user = GetPart(handle.get(), CURLUPART_USER);
+  target.password = GetPart(handle.get(), CURLUPART_PASSWORD);
   return true;
 }
 
 bool CheckProxyUrl(std::string_view text, std::string& reason) {
   if (!IsOneWord(text, reason)) return false;
-  const std::string strScheme = LeadingScheme(text);
+  const std::string scheme = LeadingScheme(text);
   constexpr std::string_view kSchemes[] = {"",       "http",    "https",  "socks4",
                                            "socks4a", "socks5", "socks5h"};
-  if (std::find(std::begin(kSchemes), std::end(kSchemes), strScheme) == std::end(kSchemes)) {
-    reason = "the scheme \"" + EscapeUntrusted(strScheme) +
+  if (std::find(std::begin(kSchemes), std::end(kSchemes), scheme) == std::end(kSchemes)) {
+    reason = "the scheme \"" + EscapeUntrusted(scheme) +
              "\" is not http, https, socks4, socks4a, socks5 or socks5h";
     return false;
   }
-  const std::string strUrl = (strScheme.empty() ? "http://" : "") + std::string(text);
-  std::string_view after_scheme = std::string_view(strUrl).substr(strUrl.find(':') + 1);
-  UrlHandle hUrl(curl_url());
+  const std::string url = (scheme.empty() ? "http://" : "") + std::string(text);
+  std::string_view after_scheme = std::string_view(url).substr(url.find(':') + 1);
+  UrlHandle handle(curl_url());
   CURLUcode uc = CURLUE_OUT_OF_MEMORY;
-  if (hUrl) uc = curl_url_set(hUrl.get(), CURLUPART_URL, strUrl.c_str(), CURLU_NON_SUPPORT_SCHEME);
+  if (handle) uc = curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME);
   if (!after_scheme.starts_with("//") || after_scheme.substr(2).starts_with("/") ||
-      uc == CURLUE_NO_HOST || (uc == CURLUE_OK && GetPart(hUrl.get(), CURLUPART_HOST).empty())) {
+      uc == CURLUE_NO_HOST || (uc == CURLUE_OK && GetPart(handle.get(), CURLUPART_HOST).empty())) {
     reason = "it names no host";
     return false;
   }
@@ -148,9 +148,9 @@ bool CheckProxyUrl(std::string_view text, std::string& reason) {
     reason = std::string("it cannot be read (") + curl_url_strerror(uc) + ")";
     return false;
   }
-  const std::string strPath = GetPart(hUrl.get(), CURLUPART_PATH);
-  if ((!strPath.empty() && strPath != "/") || !GetPart(hUrl.get(), CURLUPART_QUERY).empty() ||
-      !GetPart(hUrl.get(), CURLUPART_FRAGMENT).empty()) {
+  const std::string path = GetPart(handle.get(), CURLUPART_PATH);
+  if ((!path.empty() && path != "/") || !GetPart(handle.get(), CURLUPART_QUERY).empty() ||
+      !GetPart(handle.get(), CURLUPART_FRAGMENT).empty()) {
     reason = "a proxy URL has no path, query or fragment";
     return false;
   }
@@ -162,17 +162,17 @@ void CarryCredentials(FetchTarget& target, const FetchTarget& from) {
   // user name: joining our user name to it would send a password the server chose.
   const bool has_own = !target.user.empty() || !target.password.empty();
   if (has_own || from.user.empty() || target.origin != from.origin) return;
-  UrlHandle hUrl(curl_url());
-  if (!hUrl ||
-      curl_url_set(hUrl.get(), CURLUPART_URL, target.url.c_str(), kParseFlags) != CURLUE_OK)
+  UrlHandle handle(curl_url());
+  if (!handle ||
+      curl_url_set(handle.get(), CURLUPART_URL, target.url.c_str(), kParseFlags) != CURLUE_OK)
     return;
-  if (curl_url_set(hUrl.get(), CURLUPART_USER, from.user.c_str(), 0) != CURLUE_OK) return;
+  if (curl_url_set(handle.get(), CURLUPART_USER, from.user.c_str(), 0) != CURLUE_OK) return;
   if (!from.password.empty() &&
-      curl_url_set(hUrl.get(), CURLUPART_PASSWORD, from.password.c_str(), 0) != CURLUE_OK)
+      curl_url_set(handle.get(), CURLUPART_PASSWORD, from.password.c_str(), 0) != CURLUE_OK)
     return;
-  std::string strUrl = GetPart(hUrl.get(), CURLUPART_URL);
-  if (strUrl.empty()) return;
-  target.url = std::move(strUrl);
+  std::string url = GetPart(handle.get(), CURLUPART_URL);
+  if (url.empty()) return;
+  target.url = std::move(url);
   target.user = from.user;
   target.password = from.password;
 }

@@ -12,12 +12,12 @@ bool IsFoldBlank(char c) { return c == ' ' || c == '\t'; }
 // `from`; npos when there is none. Quotes only occur in parameter values, so
 // ';', ',' and ':' inside them are content, not separators.
 std::size_t FindUnquoted(std::string_view text, std::size_t from, char stop) {
-  bool bQuoted = false;
+  bool quoted = false;
   for (std::size_t i = from; i < text.size(); ++i) {
     char c = text[i];
     if (c == '"') {
-      bQuoted = !bQuoted;
-    } else if (c == stop && !bQuoted) {
+      quoted = !quoted;
+    } else if (c == stop && !quoted) {
       return i;
     }
   }
@@ -32,16 +32,16 @@ ContentLineReader::ContentLineReader(std::string_view text) : text_(text) {
 }
 
 std::size_t ContentLineReader::PhysicalLine(std::size_t begin, std::size_t& end) const {
-  const char* pBase = text_.data();
-  const void* pLf = std::memchr(pBase + begin, '\n', text_.size() - begin);
-  if (pLf == nullptr) {
+  const char* base = text_.data();
+  const void* found = std::memchr(base + begin, '\n', text_.size() - begin);
+  if (found == nullptr) {
     end = text_.size();
     // A text cut off right after the CR of its last CRLF still ends a line.
-    if (end > begin && pBase[end - 1] == '\r') --end;
+    if (end > begin && base[end - 1] == '\r') --end;
     return text_.size();
   }
-  std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(pLf) - pBase);
-  end = (lf > begin && pBase[lf - 1] == '\r') ? lf - 1 : lf;
+  std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(found) - base);
+  end = (lf > begin && base[lf - 1] == '\r') ? lf - 1 : lf;
   return lf + 1;
 }
 

@@ -58,22 +58,22 @@ void CivilFromDays(std::int64_t days, CivilTime& time) {
 
 // Reads "<digits><unit>" at `pos` when the unit letter there is `unit`.
 // Leaves `pos` alone and returns false when the next unit is another one.
-// Sets `bBad` for digits without a unit, or an amount out of range.
+// Sets `bad` for digits without a unit, or an amount out of range.
 bool ReadDurationPart(std::string_view text, std::size_t& pos, char unit, std::int64_t& amount,
-                      bool& bBad) {
+                      bool& bad) {
   std::size_t i = pos;
   std::int64_t value = 0;
   while (i < text.size() && IsDigit(text[i])) {
     value = value * 10 + (text[i] - '0');
     if (value > kMaxAmount) {
-      bBad = true;
+      bad = true;
       return false;
     }
     ++i;
   }
   if (i == pos) return false;
   if (i == text.size()) {
-    bBad = true;
+    bad = true;
     return false;
   }
   if (!IsLetter(text[i], unit)) return false;
@@ -96,11 +96,11 @@ bool Earlier(const CivilTime& a, const CivilTime& b) {
 
 }  // namespace
 
-bool ParseDateTime(std::string_view text, CivilTime& time, bool& bUtc) {
+bool ParseDateTime(std::string_view text, CivilTime& time, bool& utc) {
   if (text.size() != 15 && text.size() != 16) return false;
   if (!IsLetter(text[8], 'T')) return false;
-  bUtc = text.size() == 16;
-  if (bUtc && !IsLetter(text[15], 'Z')) return false;
+  utc = text.size() == 16;
+  if (utc && !IsLetter(text[15], 'Z')) return false;
   if (!ReadDigits(text, 0, 4, time.year) || !ReadDigits(text, 4, 2, time.month) ||
       !ReadDigits(text, 6, 2, time.day) || !ReadDigits(text, 9, 2, time.hour) ||
       !ReadDigits(text, 11, 2, time.minute) || !ReadDigits(text, 13, 2, time.second)) {
@@ -118,35 +118,35 @@ bool ParseDuration(std::string_view text, std::int64_t& seconds) {
   if (pos < text.size() && text[pos] == '+') ++pos;
   if (pos >= text.size() || !IsLetter(text[pos], 'P')) return false;
   ++pos;
-  bool bBad = false;
+  bool bad = false;
   std::int64_t amount = 0;
-  if (ReadDurationPart(text, pos, 'W', amount, bBad)) {
+  if (ReadDurationPart(text, pos, 'W', amount, bad)) {
     seconds = amount * 7 * kSecondsPerDay;
     return pos == text.size();
   }
   seconds = 0;
-  bool bAny = false;
-  if (ReadDurationPart(text, pos, 'D', amount, bBad)) {
+  bool any = false;
+  if (ReadDurationPart(text, pos, 'D', amount, bad)) {
     seconds = amount * kSecondsPerDay;
-    bAny = true;
+    any = true;
   }
-  if (!bBad && pos < text.size() && IsLetter(text[pos], 'T')) {
+  if (!bad && pos < text.size() && IsLetter(text[pos], 'T')) {
     ++pos;
-    bool bAnyTime = false;
+    bool any_time = false;
     static constexpr struct {
       char unit;
       std::int64_t scale;
     } kTimeUnits[] = {{'H', 3600}, {'M', 60}, {'S', 1}};
     for (const auto& unit : kTimeUnits) {
-      if (ReadDurationPart(text, pos, unit.unit, amount, bBad)) {
+      if (ReadDurationPart(text, pos, unit.unit, amount, bad)) {
         seconds += amount * unit.scale;
-        bAnyTime = true;
+        any_time = true;
       }
     }
-    if (!bAnyTime) return false;
-    bAny = true;
+    if (!any_time) return false;
+    any = true;
   }
-  return !bBad && bAny && pos == text.size();
+  return !bad && any && pos == text.size();
 }
 
 bool AddSeconds(CivilTime& time, std::int64_t seconds) {
@@ -190,40 +190,40 @@ void FormatTimeText(const CivilTime& time, char (&out)[24]) {
 
 namespace {
 
-PeriodRead ReadPeriodTimes(std::string_view text, CivilTime& tStart, CivilTime& tEnd) {
+PeriodRead ReadPeriodTimes(std::string_view text, CivilTime& start_time, CivilTime& end_time) {
   std::size_t slash = text.find('/');
   if (slash == std::string_view::npos) return PeriodRead::kMalformed;
-  bool bStartUtc = false;
-  bool bEndUtc = true;
-  if (!ParseDateTime(text.substr(0, slash), tStart, bStartUtc)) return PeriodRead::kMalformed;
+  bool start_utc = false;
+  bool end_utc = true;
+  if (!ParseDateTime(text.substr(0, slash), start_time, start_utc)) return PeriodRead::kMalformed;
   std::string_view second = text.substr(slash + 1);
   std::int64_t seconds = 0;
   if (ParseDuration(second, seconds)) {
-    tEnd = tStart;
-    if (!AddSeconds(tEnd, seconds)) return PeriodRead::kMalformed;
-  } else if (!ParseDateTime(second, tEnd, bEndUtc)) {
+    end_time = start_time;
+    if (!AddSeconds(end_time, seconds)) return PeriodRead::kMalformed;
+  } else if (!ParseDateTime(second, end_time, end_utc)) {
     return PeriodRead::kMalformed;
   }
   // A period that ends before it starts, or when it starts, holds no busy
   // time; stored, it would give the document an entry no scheduler can use.
-  if (!Earlier(tStart, tEnd)) return PeriodRead::kMalformed;
-  return (bStartUtc && bEndUtc) ? PeriodRead::kUtc : PeriodRead::kNotUtc;
+  if (!Earlier(start_time, end_time)) return PeriodRead::kMalformed;
+  return (start_utc && end_utc) ? PeriodRead::kUtc : PeriodRead::kNotUtc;
 }
 
 }  // namespace
 
 PeriodRead ParsePeriod(std::string_view text, char (&start)[24], char (&end)[24]) {
-  CivilTime tStart;
-  CivilTime tEnd;
-  const PeriodRead read = ReadPeriodTimes(text, tStart, tEnd);
+  CivilTime start_time;
+  CivilTime end_time;
+  const PeriodRead read = ReadPeriodTimes(text, start_time, end_time);
   if (read == PeriodRead::kMalformed) return read;
-  FormatTimeText(tStart, start);
-  FormatTimeText(tEnd, end);
+  FormatTimeText(start_time, start);
+  FormatTimeText(end_time, end);
   return read;
 }
 
 PeriodRead CheckPeriod(std::string_view text) {
-  CivilTime tStart;
-  CivilTime tEnd;
-  return ReadPeriodTimes(text, tStart, tEnd);
+  CivilTime start_time;
+  CivilTime end_time;
+  return ReadPeriodTimes(text, start_time, end_time);
 }

@@ -23,10 +23,10 @@ enum class PeriodRead {
                // after it starts (reversed, zero length); nothing written
 };
 
-// Reads a DATE-TIME "YYYYMMDDTHHMMSS" with an optional "Z". Sets `bUtc` when
+// Reads a DATE-TIME "YYYYMMDDTHHMMSS" with an optional "Z". Sets `utc` when
 // the Z is there. False for anything else, including impossible dates and
 // times (day 31 of a 30-day month, hour 24, second 60) and trailing bytes.
-bool ParseDateTime(std::string_view text, CivilTime& time, bool& bUtc);
+bool ParseDateTime(std::string_view text, CivilTime& time, bool& utc);
 
 // Reads a duration "[+]P..." of weeks, or of days and/or hours, minutes and
 // seconds, into seconds. Negative durations and empty ones ("P", "PT") are

@@ -63,10 +63,10 @@ bool SameTarget(const FetchTarget& a, const FetchTarget& b) {
 // Checks one URL; on acceptance, what the transfer gets must be safe to put
 // on a request line and must check again to the same target.
 bool Check(const std::string& url, FetchTarget& target) {
-  std::string strWhy;
-  if (!CheckFetchUrl(url.c_str(), target, strWhy)) {
-    FUZZ_CHECK(!strWhy.empty());
-    FUZZ_CHECK(!HasControl(strWhy));  // the reason is printed on one console line
+  std::string why;
+  if (!CheckFetchUrl(url.c_str(), target, why)) {
+    FUZZ_CHECK(!why.empty());
+    FUZZ_CHECK(!HasControl(why));  // the reason is printed on one console line
     return false;
   }
   FUZZ_CHECK(target.scheme == "http" || target.scheme == "https");
@@ -75,8 +75,8 @@ bool Check(const std::string& url, FetchTarget& target) {
   FUZZ_CHECK(!HasControlOrSpace(target.url));
 
   FetchTarget again;
-  std::string strWhyAgain;
-  FUZZ_CHECK(CheckFetchUrl(target.url.c_str(), again, strWhyAgain));
+  std::string why_again;
+  FUZZ_CHECK(CheckFetchUrl(target.url.c_str(), again, why_again));
   FUZZ_CHECK(SameTarget(again, target));
   return true;
 }
@@ -100,16 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FetchTarget first;
   FetchTarget next;
-  bool bFirst = Check(first_url, first);
-  if (zero == std::string_view::npos || !Check(next_url, next) || !bFirst) return 0;
+  bool first_ok = Check(first_url, first);
+  if (zero == std::string_view::npos || !Check(next_url, next) || !first_ok) return 0;
 
   // Credentials follow a redirect only to the same origin and only to a URL
   // without user information of its own (a password alone is some), and
   // never turn an acceptable URL into one that is refused or points elsewhere.
   FetchTarget carried = next;
   CarryCredentials(carried, first);
-  bool bOwnCredentials = !next.user.empty() || !next.password.empty();
-  if (bOwnCredentials || first.user.empty() || next.origin != first.origin) {
+  bool own_credentials = !next.user.empty() || !next.password.empty();
+  if (own_credentials || first.user.empty() || next.origin != first.origin) {
     FUZZ_CHECK(SameTarget(carried, next));
     return 0;
   }

@@ -25,14 +25,14 @@ TEST(FuzzRegressionTest, RedirectWithOnlyAPasswordKeepsItsOwnUserInformation) {
     SCOPED_TRACE(std::string(c.first) + " -> " + c.next);
     FetchTarget first;
     FetchTarget next;
-    std::string strWhy;
-    ASSERT_TRUE(CheckFetchUrl(c.first, first, strWhy)) << strWhy;
-    ASSERT_TRUE(CheckFetchUrl(c.next, next, strWhy)) << strWhy;
+    std::string why;
+    ASSERT_TRUE(CheckFetchUrl(c.first, first, why)) << why;
+    ASSERT_TRUE(CheckFetchUrl(c.next, next, why)) << why;
 
     FetchTarget carried = next;
     CarryCredentials(carried, first);
     FetchTarget sent;
-    ASSERT_TRUE(CheckFetchUrl(carried.url.c_str(), sent, strWhy)) << strWhy;
+    ASSERT_TRUE(CheckFetchUrl(carried.url.c_str(), sent, why)) << why;
     EXPECT_EQ(sent.user, carried.user);
     EXPECT_EQ(sent.password, carried.password);
     if (next.user.empty() && next.password.empty()) {
