@@ -77,14 +77,14 @@ std::string MixedText(std::size_t size) {
   return text + kFooter;
 }
 
-// With `bFreshOutput` every read starts with an empty list, as each user's
+// With `fresh_output` every read starts with an empty list, as each user's
 // does; otherwise the list keeps its memory and only the reading is timed.
-void ReadText(benchmark::State& state, const std::string& text, bool bFreshOutput = false) {
+void ReadText(benchmark::State& state, const std::string& text, bool fresh_output = false) {
   std::size_t count = 0;
   std::vector<BusyPeriodText> periods;
   std::string messages;
   for (auto _ : state) {
-    if (bFreshOutput) std::vector<BusyPeriodText>().swap(periods);
+    if (fresh_output) std::vector<BusyPeriodText>().swap(periods);
     periods.clear();
     messages.clear();
     benchmark::DoNotOptimize(ReadFreeBusyText(text, periods, messages));

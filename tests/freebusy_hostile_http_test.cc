@@ -268,14 +268,14 @@ TEST_F(HostileHttpTest, CompressedBodiesAreNeverExpandedPastTheCap) {
     coded.headers.emplace_back("Content-Encoding", coding);
     server_.Reply("/coded", coded);
     Download download = client.Get(server_.Url("/coded").c_str());
-    const bool bIdentity = coding == std::string("Identity") || *coding == '\0';
-    EXPECT_EQ(download.result, bIdentity ? 1 : -1);
-    EXPECT_EQ(download.body, bIdentity ? text : "");
+    const bool identity = coding == std::string("Identity") || *coding == '\0';
+    EXPECT_EQ(download.result, identity ? 1 : -1);
+    EXPECT_EQ(download.body, identity ? text : "");
     EXPECT_EQ(download.messages,
-              bIdentity ? ""
-                        : "ERR -- The download from " + HostInMessages() +
-                              " is compressed (Content-Encoding: " + coding +
-                              "), so it is not a free/busy text\n");
+              identity ? ""
+                       : "ERR -- The download from " + HostInMessages() +
+                             " is compressed (Content-Encoding: " + coding +
+                             "), so it is not a free/busy text\n");
   }
 }
 
