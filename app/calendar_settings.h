@@ -4,7 +4,7 @@
 
 #include "freebusy/calendar_reader.h"
 
-// Fills `settings` with the two settings (their defaults when not set). Prints the "ERR -- " line and returns false when a
-// setting is refused: a window outside 1 to 3660 days, or a zone that the
+// Fills `settings` with the two settings (their defaults when not set). Prints the "ERR -- " line
+// and returns false when a setting is refused: a window outside 1 to 3660 days, or a zone that the
 // system's time zone database does not know.
 bool ReadCalendarSettings(CalendarSettings* settings);

@@ -89,7 +89,8 @@ int ReadMatches(CollectionHandle coll_handle, CollectionPosition* coll_pos, Matc
 int FindMatches(CollectionHandle coll_handle, const char* strUserName, Matches* matches,
                 Status* error) {
   CollectionPosition coll_pos{};
-  *error = FindByName(coll_handle, strUserName, kFindCaseInsensitive, &coll_pos, &matches->MatchSize);
+  *error =
+      FindByName(coll_handle, strUserName, kFindCaseInsensitive, &coll_pos, &matches->MatchSize);
   if (*error != 0) {
     // The runtime's "no entry matches the key" is the normal answer for a user
     // who has no document yet; anything else is a failed search.

@@ -124,7 +124,8 @@ bool IsBoundedRule(const icalrecurrencetype& rule) {
   if (rule.freq != ICAL_SECONDLY_RECURRENCE && rule.freq != ICAL_MINUTELY_RECURRENCE &&
       rule.freq != ICAL_HOURLY_RECURRENCE)
     return true;
-  for (std::size_t i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+  for (std::size_t i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX;
+       ++i) {
     if (icalrecurrencetype_day_position(rule.by_day[i]) != 0) return false;
   }
   return !AnySet(rule.by_month, ICAL_BY_MONTH_SIZE) &&

@@ -38,7 +38,8 @@ class Reader {
     limits_.window_end = settings.run_start + settings.window_days * kSecondsPerDay;
     limits_.max_examined = settings.max_examined;
     limits_.examined = calendar.events.size();
-    limits_.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.max_seconds);
+    limits_.deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(settings.max_seconds);
   }
 
   // False when the budget ran out.

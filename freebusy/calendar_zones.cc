@@ -58,8 +58,10 @@ std::string AskIcu(std::string_view name, Lookup lookup) {
 // zones lacks.
 icaltimezone* SystemZone(std::string_view name) {
   if (IsUtcName(name)) return icaltimezone_get_utc_timezone();
-  if (name.empty() || name.size() > 128 || name.find('\0') != std::string_view::npos) return nullptr;
-  if (icaltimezone* zone = icaltimezone_get_builtin_timezone(std::string(name).c_str())) return zone;
+  if (name.empty() || name.size() > 128 || name.find('\0') != std::string_view::npos)
+    return nullptr;
+  if (icaltimezone* zone = icaltimezone_get_builtin_timezone(std::string(name).c_str()))
+    return zone;
   const std::string canonical =
       AskIcu(name, [](const UChar* in, int32_t length, UChar* out, int32_t capacity,
                       UErrorCode* status) {
@@ -149,7 +151,8 @@ icaltimetype UtcToLocal(std::int64_t utc, icaltimezone* zone, bool is_date) {
   const int offset = zone == nullptr ? 0 : OffsetAt(zone, utc);
   const std::int64_t wall = utc + offset;
   icaltimetype local = icaltime_null_time();
-  const std::int64_t days = wall >= 0 ? wall / kSecondsPerDay : (wall - kSecondsPerDay + 1) / kSecondsPerDay;
+  const std::int64_t days =
+      wall >= 0 ? wall / kSecondsPerDay : (wall - kSecondsPerDay + 1) / kSecondsPerDay;
   CivilFromDays(days, local.year, local.month, local.day);
   const std::int64_t second_of_day = wall - days * kSecondsPerDay;
   local.is_date = is_date ? 1 : 0;

@@ -102,9 +102,9 @@ Status FindByName(CollectionHandle hCollection, const char* key, std::uint16_t f
                   CollectionPosition* position, std::uint32_t* match_count);
 // Reads at most one pass of entries from `position`; with read mask
 // kReadNoteIds the block holds one 32-bit NoteId per entry. The directions:
-// kNavigateCurrent stays on the entry at `position`, kNavigateNext moves on. `signal_flags` gets 0x20 when more
-// entries remain. Every output pointer except `position` and `hBuffer` may be
-// null. When no entry is returned, `hBuffer` is 0.
+// kNavigateCurrent stays on the entry at `position`, kNavigateNext moves on. `signal_flags` gets
+// 0x20 when more entries remain. Every output pointer except `position` and `hBuffer` may be null.
+// When no entry is returned, `hBuffer` is 0.
 Status ReadEntries(CollectionHandle hCollection, CollectionPosition* position,
                    std::uint16_t skip_direction, std::uint32_t skip_count,
                    std::uint16_t return_direction, std::uint32_t return_count,

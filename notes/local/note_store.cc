@@ -146,8 +146,8 @@ Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector
   return 0;
 }
 
-Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
-                     std::vector<NoteTexts>* notes) {
+Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class,
+                     std::span<const std::string> names, std::vector<NoteTexts>* notes) {
   // SQLite's lower() folds ASCII only, like EqualsIgnoreCase; the exact check
   // below also rejects names with bytes the text cast would hide.
   std::string sql =

@@ -38,8 +38,8 @@ Status ListNoteIds(PreparedStatements& db, std::uint16_t note_class, std::vector
 // of each of `names` (case-insensitive), or nullopt when it has none (see
 // NoteTexts, notes/local/note.h). Only these items' values are read, so large
 // items cost nothing.
-Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class, std::span<const std::string> names,
-                     std::vector<NoteTexts>* notes);
+Status ReadNoteTexts(PreparedStatements& db, std::uint16_t note_class,
+                     std::span<const std::string> names, std::vector<NoteTexts>* notes);
 
 // The same texts of one note held in memory, as ReadNoteTexts would read them
 // once the note is stored.

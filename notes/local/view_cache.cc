@@ -143,7 +143,8 @@ void ViewCache::NoteSaved(const Note& note) {
   std::erase_if(views_, [](const auto& view) { return view->categorized; });
   for (auto& view : views_) {
     Remove(*view, note.id);
-    std::optional<ViewEntry> entry = DocumentEntry(view->design, TextsOfNote(note, view->key_items));
+    std::optional<ViewEntry> entry =
+        DocumentEntry(view->design, TextsOfNote(note, view->key_items));
     if (entry) Insert(*view, std::move(*entry));
   }
 }
