@@ -2,7 +2,8 @@
 //
 // A clean run over four profiles (one user with one old document, one with
 // two, one with none, one whose download fails) and a category entry is
-// recorded first. Then, for every call in that record that can fail, the run
+// recorded first, one profile after the other and with the profiles read
+// ahead. Then, for every call in that record that can fail, the run
 // is repeated with exactly that call failing, and the rules that hold
 // whatever fails are checked:
 // - the runtime, once started, is ended once, by the last call, and nothing is
@@ -88,14 +89,20 @@ struct Outcome {
   std::vector<std::string> fetched;
 };
 
-Outcome RunWithFault(std::uint32_t read_pass_size, const std::string& operation, int call_number) {
+// How the run is set up: the profile list's read pass size, and whether the
+// profiles are read ahead (HarvestConcurrency 8) or one after the other.
+struct Variant {
+  std::uint32_t read_pass_size = 0;
+  bool read_ahead = false;
+};
+
+Outcome RunWithFault(Variant variant, const std::string& operation, int call_number) {
   Outcome outcome;
   outcome.fake = std::make_unique<FakeGateway>();
   FakeGateway& fake = *outcome.fake;
   fake.settings["MailServer"] = "Mail1";
-  // One profile after the other, so that every call falls in one user's turn.
-  fake.settings["HarvestConcurrency"] = "1";
-  fake.read_pass_size = read_pass_size;
+  fake.settings["HarvestConcurrency"] = variant.read_ahead ? "8" : "1";
+  fake.read_pass_size = variant.read_pass_size;
   test_support::FakeDatabase& config = fake.databases["ruvconfig.nsf"];
   config.views["Main"] = {{kUsers[0].profile, kUsers[1].profile, kCategory, kUsers[2].profile,
                            kUsers[3].profile},
@@ -134,16 +141,26 @@ Outcome RunWithFault(std::uint32_t read_pass_size, const std::string& operation,
 std::string OperationOf(const std::string& call) { return call.substr(0, call.find('(')); }
 
 // Whose turn a call of a clean run is in: -1 before the first profile is
-// opened, kUserCount once the busy-time database is closed at the end.
+// opened, kUserCount once the busy-time database is closed at the end. The
+// reading of a profile is its user's, and so is a lookup of busy-time
+// documents (which starts by finding the view), whether the profiles were
+// read ahead or not.
 std::vector<int> Turns(const std::vector<std::string>& calls) {
   std::vector<int> turns;
   int turn = -1;
+  int looked_up = -1;  // the last user whose documents were looked up
+  const std::string lookup = std::string("FindDesignNote(") + kBusytimeDb;
   for (const std::string& call : calls) {
     for (int i = 0; i < kUserCount; ++i) {
       char opening[64];
       std::snprintf(opening, sizeof opening, "NoteOpen(ruvconfig.nsf,0x%08X)",
                     static_cast<unsigned>(kUsers[i].profile));
       if (call == opening) turn = i;
+    }
+    if (call.rfind(lookup, 0) == 0) {
+      do ++looked_up;
+      while (kUsers[looked_up].download_fails);
+      turn = looked_up;
     }
     if (call == std::string("DbClose(") + kBusytimeDb + ")") turn = kUserCount;
     turns.push_back(turn);
@@ -208,7 +225,7 @@ bool OnlyStatusTexts(const std::string& err) {
   return true;
 }
 
-class FaultInjectionTest : public ::testing::TestWithParam<std::uint32_t> {};
+class FaultInjectionTest : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(FaultInjectionTest, EveryCallOfTheRunFailsInTurn) {
   const Outcome clean = RunWithFault(GetParam(), "", 0);
@@ -311,22 +328,27 @@ TEST_P(FaultInjectionTest, EveryCallOfTheRunFailsInTurn) {
   EXPECT_GT(cases, 60);
   RecordProperty("cases", cases);
   RecordProperty("stopped_between_delete_and_save", stopped_between_delete_and_save);
-  std::printf("[ figures  ] read pass size %u: %d failing calls run, %d stopped between a "
+  std::printf("[ figures  ] read pass size %u%s: %d failing calls run, %d stopped between a "
               "user's delete and save\n",
-              GetParam(), cases, stopped_between_delete_and_save);
+              GetParam().read_pass_size, GetParam().read_ahead ? ", read ahead" : "", cases,
+              stopped_between_delete_and_save);
 }
 
 // The profile list in one read pass, and in passes of two entries, which are
-// gathered into one block.
-INSTANTIATE_TEST_SUITE_P(ReadPasses, FaultInjectionTest, ::testing::Values(0u, 2u),
+// gathered into one block; the profiles read one after the other, and ahead.
+INSTANTIATE_TEST_SUITE_P(ReadPasses, FaultInjectionTest,
+                         ::testing::Values(Variant{0, false}, Variant{2, false}, Variant{0, true}),
                          [](const auto& info) {
-                           return info.param == 0 ? std::string("OnePass")
-                                                  : "PassesOf" + std::to_string(info.param);
+                           const Variant& variant = info.param;
+                           return (variant.read_pass_size == 0
+                                       ? std::string("OnePass")
+                                       : "PassesOf" + std::to_string(variant.read_pass_size)) +
+                                  (variant.read_ahead ? "ReadAhead" : "");
                          });
 
 // The failures whose lines only this sweep reaches, word for word.
 TEST(FaultMessagesTest, SaysWhatFailed) {
-  const Outcome clean = RunWithFault(0, "", 0);
+  const Outcome clean = RunWithFault({}, "", 0);
   const std::string found = "Found 5 calendar profiles\n";
   const std::string alice_loading = "Loading Calendar Profile for alice@x.com (http://fb/alice)\n";
   const std::size_t bob = clean.out.find("Loading Calendar Profile for bob");
@@ -372,7 +394,7 @@ TEST(FaultMessagesTest, SaysWhatFailed) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    const Outcome run = RunWithFault(0, c.operation, c.call_number);
+    const Outcome run = RunWithFault({}, c.operation, c.call_number);
     EXPECT_EQ(run.failed, 1);
     EXPECT_EQ(run.exit_code, c.exit_code);
     EXPECT_EQ(run.out, c.out);
