@@ -2,10 +2,12 @@
 #include "freebusy/busytime_fill.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "freebusy/ical_period.h"
 #include "freebusy/sched_entry.h"
 
 namespace {
@@ -23,6 +25,18 @@ void WriteListHeaders(std::vector<unsigned char>& bSched_entry,
   bSched_entry_ext[6] = static_cast<unsigned char>(kSchedEntryExtSize);
 }
 
+// The time text of a day before the run's start: a period that ended by
+// then is over, as the calendar reader's window says. "" when the run's
+// start is not known.
+std::string OverBy(std::int64_t run_start) {
+  constexpr std::int64_t kSecondsPerDay = 86400;
+  CivilTime time{1970, 1, 1, 0, 0, 0};
+  char text[24];
+  if (run_start <= kSecondsPerDay || !AddSeconds(time, run_start - kSecondsPerDay)) return "";
+  FormatTimeText(time, text);
+  return text;
+}
+
 }  // namespace
 
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
@@ -38,7 +52,8 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
   std::string messages;
   std::size_t beyond = 0;
   int result = ReadFreeBusyText(freetimedata, periods, messages,
-                                total != nullptr ? kMaxListEntries : SIZE_MAX, &beyond);
+                                total != nullptr ? kMaxListEntries : SIZE_MAX, &beyond,
+                                OverBy(calendar.run_start));
   if (result != 1) {
     std::string calendar_messages;
     const int read = ReadCalendarText(freetimedata, calendar, periods, calendar_messages);
@@ -57,8 +72,8 @@ int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
 void WarnAboutDroppedPeriods(const char* strUserName, std::size_t period_count) {
   if (period_count <= kMaxListEntries) return;
   std::printf(
-      "WARN -- %s has %zu busy periods; a busy-time document holds %zu, so the last %zu "
-      "were dropped.\n",
+      "WARN -- %s has %zu busy periods; a busy-time document holds %zu, so %zu were "
+      "dropped: those over first, then the last.\n",
       strUserName, period_count, kMaxListEntries, period_count - kMaxListEntries);
 }
 

@@ -19,7 +19,8 @@
 // when the text could not be obtained or read; *why (when given) then
 // receives the printed line that says why, without its line end. With
 // `total`, a free/busy text keeps only as many periods as a document holds,
-// and `*total` counts them all.
+// those to come before those over a day before calendar.run_start, and
+// `*total` counts them all.
 int ReadUserBusyTime(TextSource& source, const char* strBusyTimeURL,
                      std::vector<BusyPeriodText>& periods, const CalendarSettings& calendar,
                      std::string* why = nullptr, std::size_t* total = nullptr);

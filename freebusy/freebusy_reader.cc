@@ -80,18 +80,38 @@ bool IsFreeTime(std::string_view params) {
 }
 
 // The periods read: the first `keep` as time texts, the others only counted.
+// Periods that end by `over_by` give way to later ones once `keep` are held.
 struct PeriodList {
   std::vector<BusyPeriodText>& kept;
   std::size_t keep;
+  std::string_view over_by;
+  std::size_t first;  // no period held before this index is over
   std::size_t beyond = 0;
+
+  bool Over(const BusyPeriodText& period) const {
+    return !over_by.empty() && std::string_view(period.end) <= over_by;
+  }
+  bool MayGiveWay() const { return !over_by.empty() && first < kept.size(); }
+  // Puts `period` last in place of the first period held that is over,
+  // unless `period` is over itself or none held is. The time texts compare
+  // as the times they stand for.
+  void TakeInPlaceOfOver(const BusyPeriodText& period) {
+    if (Over(period)) return;
+    while (first < kept.size() && !Over(kept[first])) ++first;
+    if (first == kept.size()) return;
+    kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(first));
+    kept.push_back(period);
+  }
 };
 
 // Past the periods kept, a period is only checked, for its warning, and
-// counted: a big text costs no time texts nobody stores.
+// counted: a big text costs no time texts nobody stores, unless the period
+// may take the place of one that is over.
 void ReadPeriod(std::string_view text, PeriodList& periods, WarningLog& warnings) {
   BusyPeriodText period;
   const bool keep = periods.kept.size() < periods.keep;
-  switch (keep ? ParsePeriod(text, period.start, period.end) : CheckPeriod(text)) {
+  const bool parse = keep || periods.MayGiveWay();
+  switch (parse ? ParsePeriod(text, period.start, period.end) : CheckPeriod(text)) {
     case PeriodRead::kMalformed:
       warnings.Add("Skipped malformed busy period ", text, "");
       return;
@@ -101,10 +121,13 @@ void ReadPeriod(std::string_view text, PeriodList& periods, WarningLog& warnings
     case PeriodRead::kUtc:
       break;
   }
-  if (keep)
+  if (keep) {
     periods.kept.push_back(period);
-  else
-    ++periods.beyond;
+    return;
+  }
+  // One period is dropped either way: this one, or one over in its place.
+  if (parse) periods.TakeInPlaceOfOver(period);
+  ++periods.beyond;
 }
 
 // Every period of a FREEBUSY value, in order. An empty piece (an empty value,
@@ -121,13 +144,15 @@ void ReadPeriods(std::string_view value, PeriodList& periods, WarningLog& warnin
 }  // namespace
 
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
-                     std::string& messages, std::size_t keep, std::size_t* beyond) {
+                     std::string& messages, std::size_t keep, std::size_t* beyond,
+                     std::string_view over_by) {
   if (!IsCalendarComplete(text)) {
     messages += kCutShortMessage;
     return -1;
   }
   WarningLog warnings(messages);
-  PeriodList list{periods, periods.size() + std::min(keep, SIZE_MAX - periods.size())};
+  PeriodList list{periods, periods.size() + std::min(keep, SIZE_MAX - periods.size()), over_by,
+                  periods.size()};
   bool found_free_busy = false;
   ContentLineReader reader(text);
   std::string_view line;

@@ -26,7 +26,11 @@ struct BusyPeriodText {
 // Runs in time linear in the text.
 //
 // With `keep`, at most that many periods are appended; the ones after them
-// are checked and warned about all the same, and counted in `*beyond`.
+// are checked and warned about all the same, and counted in `*beyond`. Once
+// `keep` periods are held, a period that ends after the time text `over_by`
+// takes the place of the first one held that ends at or before it: a text
+// that starts in the past must not fill the document with busy time gone
+// and leave out the busy time to come.
 int ReadFreeBusyText(std::string_view text, std::vector<BusyPeriodText>& periods,
                      std::string& messages, std::size_t keep = SIZE_MAX,
-                     std::size_t* beyond = nullptr);
+                     std::size_t* beyond = nullptr, std::string_view over_by = {});

@@ -223,8 +223,8 @@ TEST_F(FillTest, MoreThan255PeriodsKeepsTheFirst255AndSaysSo) {
   WarnAboutDroppedPeriods("b@x.org", 255);
   WarnAboutDroppedPeriods("b@x.org", 300);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "WARN -- b@x.org has 300 busy periods; a busy-time document holds 255, so the last "
-            "45 were dropped.\n");
+            "WARN -- b@x.org has 300 busy periods; a busy-time document holds 255, so 45 were "
+            "dropped: those over first, then the last.\n");
   const FakeItem& list = Item("EventList");
   const FakeItem& ext = Item("EventListExt");
   ASSERT_EQ(list.bytes.size(), 8u + 36 * 255);
@@ -295,6 +295,41 @@ TEST(ReadUserBusyTime, KeepsADocumentsWorthAndCountsTheRest) {
   EXPECT_EQ(total, 300u);
   ASSERT_EQ(kept.size(), 255u);
   EXPECT_STREQ(kept[254].end, all[254].end);
+}
+
+// A text that starts in the past and holds more than a document's worth
+// keeps every period still to come: those over a day before the run's start
+// give way, the first first; one ending exactly then is over.
+TEST(ReadUserBusyTime, PeriodsOverGiveWayToThoseToCome) {
+  std::vector<std::string> texts;
+  char period[40];
+  for (int i = 0; i < 99; ++i) {
+    std::snprintf(period, sizeof period, "202912%02dT%02d0000Z/PT30M", 1 + i / 20, i % 20);
+    texts.push_back(period);
+  }
+  texts.push_back("20291230T230000Z/20291231T000000Z");
+  texts.push_back("20291231T110000Z/PT1H");  // within the last day: not over
+  for (int i = 0; i < 199; ++i) {
+    std::snprintf(period, sizeof period, "203002%02dT%02d0000Z/PT30M", 1 + i / 20, i % 20);
+    texts.push_back(period);
+  }
+  test_support::TableTextSource source;
+  source.table["http://h/long"] = {1, test_support::FreeBusyText(texts), ""};
+  CalendarSettings settings;
+  settings.run_start = 1893456000;  // 2030-01-01 00:00:00 UTC
+
+  std::vector<BusyPeriodText> all;
+  std::vector<BusyPeriodText> kept;
+  std::size_t total = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/long", all, settings), 1);
+  EXPECT_EQ(ReadUserBusyTime(source, "http://h/long", kept, settings, nullptr, &total), 1);
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(all.size(), 300u);
+  EXPECT_EQ(total, 300u);
+  ASSERT_EQ(kept.size(), 255u);
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    EXPECT_STREQ(kept[i].start, all[45 + i].start) << i;
 }
 
 // A write the store refuses ends the fill at once with its status, so that

@@ -197,7 +197,7 @@ TEST_F(HarvestRunTest, AUsersLinesStayInItsBlockAndHideThePassword) {
   EXPECT_EQ(out_, std::string(kFound) +
                       "Loading Calendar Profile for alice@x.com (http://alice:***@fb/alice)\n"
                       "WARN -- alice@x.com has 300 busy periods; a busy-time document holds 255, "
-                      "so the last 45 were dropped.\n"
+                      "so 45 were dropped: those over first, then the last.\n"
                       "Populating alice@x.com's busy time data\n\n" +
                       kBobLines + kCarolLines + kAllWritten);
   EXPECT_EQ(source_.fetched.front(), url);
