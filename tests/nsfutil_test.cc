@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <filesystem>
@@ -14,12 +15,14 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "notes/backend.h"
 #include "notes/local/local_runtime.h"
 #include "notes/notes.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/restricted_run.h"
 #include "tests/support/settings_argument.h"
 
 extern char** environ;
@@ -160,6 +163,54 @@ TEST_F(NsfutilTest, ProfilesAreAddedListedInViewOrderAndRemoved) {
 
   EXPECT_EQ(Tool({"profile", "remove", "BOB@example.com"}).status, 0);
   EXPECT_EQ(Tool({"profile", "list"}).out, "Ann@example.com\thttp://h/ann\n");
+}
+
+// Writes `count` profiles of one address straight through the gateway, as
+// only something other than the tool can: enough that deleting them all
+// rewrites some 30 pages of the database.
+void WriteSameAddressProfiles(const fs::path& ini, const std::string& address, int count) {
+  notes::local::LocalRuntime runtime;
+  notes::ScopedBackend backend(runtime);
+  std::string program = "nsfutil_test";
+  std::string settings = test_support::SettingsArgument(ini);
+  std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
+  ASSERT_EQ(NotesInit(2, argv.data()), 0);
+  DbHandle db = 0;
+  ASSERT_EQ(DbOpen("ruvconfig.nsf", &db), 0);
+  const std::string url = "http://h/" + std::string(240, 'x');
+  for (int i = 0; i < count; ++i) {
+    NoteHandle note = 0;
+    ASSERT_EQ(NoteCreate(db, &note), 0);
+    const std::pair<const char*, std::string> items[] = {
+        {"Form", "CalendarProfile"}, {"UserEmailAddress", address}, {"busytimeurl", url}};
+    for (const auto& [item, text] : items)
+      ItemSetText(note, item, text.data(), static_cast<std::uint16_t>(text.size()), true);
+    EXPECT_EQ(NoteUpdate(note, 0), 0);
+    NoteClose(note);
+  }
+  DbClose(db);
+  NotesTerm();
+}
+
+// A delete is committed when the database closes; a commit that fails there
+// (a full disk, here a file size limit the write-ahead log runs into) must
+// fail the command, not be reported as done.
+TEST_F(NsfutilTest, RemoveThatCannotBeCommittedFailsAndKeepsTheProfiles) {
+  InitData();
+  WriteSameAddressProfiles(ini_, "dup@example.com", 300);
+  std::string unavailable;
+  const test_support::ChildOutcome removed = test_support::RunWithFileSizeLimit(
+      64 * 1024,
+      {HARVEST_BINARY_DIR "/nsfutil",
+       {"--ini", ini_.string(), "profile", "remove", "dup@example.com"},
+       root_},
+      &unavailable);
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  EXPECT_TRUE(removed.Exited(2)) << removed.out << removed.err;
+  EXPECT_EQ(removed.out, "");
+  EXPECT_TRUE(IsOneErrorLine(removed.err)) << removed.err;
+  const std::string listed = Tool({"profile", "list"}).out;
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 300) << listed.substr(0, 200);
 }
 
 TEST_F(NsfutilTest, ImportIsAllOrNothing) {

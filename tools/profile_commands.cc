@@ -68,6 +68,7 @@ int RemoveProfile(const CommandLine& line) {
     ThrowIfFailed(NoteDelete(database.Handle(), note_id, 0),
                   "cannot remove the profile " + FormatNoteId(note_id) + " of " + user_name);
   }
+  ThrowIfFailed(database.Close(), "cannot remove the profiles of " + user_name);
   std::printf("removed %zu profile%s of %s\n", note_ids.size(), note_ids.size() == 1 ? "" : "s",
               user_name.c_str());
   return kExitOk;
@@ -143,7 +144,8 @@ int ImportProfiles(const CommandLine& line) {
   try {
     for (; written < profiles.size(); ++written) WriteProfile(database.Handle(), profiles[written]);
   } catch (const ToolError& error) {
-    const bool undone = RemoveImported(database.Handle(), std::span(profiles).first(written));
+    const bool undone = RemoveImported(database.Handle(), std::span(profiles).first(written)) &&
+                        database.Close() == 0;
     throw ToolError(std::string(error.what()) +
                     (undone ? "; nothing was imported"
                              : "; some of the " + std::to_string(written) +

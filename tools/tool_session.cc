@@ -44,7 +44,15 @@ ScopedDb::ScopedDb(const std::string& path) {
   ThrowIfFailed(DbOpen(path.c_str(), &db_), "cannot open " + path);
 }
 
-ScopedDb::~ScopedDb() { DbClose(db_); }
+ScopedDb::~ScopedDb() {
+  if (db_ != 0) DbClose(db_);
+}
+
+Status ScopedDb::Close() {
+  const Status status = DbClose(db_);
+  db_ = 0;
+  return status;
+}
 
 ScopedNote::ScopedNote(DbHandle db, NoteId note_id) {
   ThrowIfFailed(NoteOpen(db, note_id, 0, &note_), "cannot open note " + FormatNoteId(note_id));

@@ -46,6 +46,10 @@ class ScopedDb {
   ScopedDb& operator=(const ScopedDb&) = delete;
 
   DbHandle Handle() const { return db_; }
+  // Closes the database now; the status of DbClose. A command that deleted
+  // notes closes this way before it reports them gone: the deletes are
+  // committed as the database closes, and that commit may still fail.
+  Status Close();
 
  private:
   DbHandle db_ = 0;
