@@ -165,18 +165,35 @@ TEST_F(NsfutilTest, ProfilesAreAddedListedInViewOrderAndRemoved) {
   EXPECT_EQ(Tool({"profile", "list"}).out, "Ann@example.com\thttp://h/ann\n");
 }
 
+// The local runtime started in this process on the settings file `ini`, with
+// the database `path` open: for writing what the tool itself never writes.
+class DirectDatabase {
+ public:
+  DirectDatabase(const fs::path& ini, const char* path) : backend_(runtime_) {
+    std::string program = "nsfutil_test";
+    std::string settings = test_support::SettingsArgument(ini);
+    std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
+    EXPECT_EQ(NotesInit(2, argv.data()), 0);
+    EXPECT_EQ(DbOpen(path, &db_), 0);
+  }
+  ~DirectDatabase() {
+    DbClose(db_);
+    NotesTerm();
+  }
+  DbHandle Handle() const { return db_; }
+
+ private:
+  notes::local::LocalRuntime runtime_;
+  notes::ScopedBackend backend_;
+  DbHandle db_ = 0;
+};
+
 // Writes `count` profiles of one address straight through the gateway, as
 // only something other than the tool can: enough that deleting them all
 // rewrites some 30 pages of the database.
 void WriteSameAddressProfiles(const fs::path& ini, const std::string& address, int count) {
-  notes::local::LocalRuntime runtime;
-  notes::ScopedBackend backend(runtime);
-  std::string program = "nsfutil_test";
-  std::string settings = test_support::SettingsArgument(ini);
-  std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
-  ASSERT_EQ(NotesInit(2, argv.data()), 0);
-  DbHandle db = 0;
-  ASSERT_EQ(DbOpen("ruvconfig.nsf", &db), 0);
+  DirectDatabase database(ini, "ruvconfig.nsf");
+  const DbHandle db = database.Handle();
   const std::string url = "http://h/" + std::string(240, 'x');
   for (int i = 0; i < count; ++i) {
     NoteHandle note = 0;
@@ -188,8 +205,6 @@ void WriteSameAddressProfiles(const fs::path& ini, const std::string& address, i
     EXPECT_EQ(NoteUpdate(note, 0), 0);
     NoteClose(note);
   }
-  DbClose(db);
-  NotesTerm();
 }
 
 // A delete is committed when the database closes; a commit that fails there
@@ -365,14 +380,8 @@ TEST_F(NsfutilTest, ShowsWhatARealHarvestWrote) {
 // Writes a busy-time document through the gateway whose "EventList" header
 // counts three entries while only two follow it.
 void WriteDamagedDocument(const fs::path& ini) {
-  notes::local::LocalRuntime runtime;
-  notes::ScopedBackend backend(runtime);
-  std::string program = "nsfutil_test";
-  std::string settings = test_support::SettingsArgument(ini);
-  std::array<char*, 3> argv = {program.data(), settings.data(), nullptr};
-  ASSERT_EQ(NotesInit(2, argv.data()), 0);
-  DbHandle db = 0;
-  ASSERT_EQ(DbOpen("Mail01/Acme::busytime.nsf", &db), 0);
+  DirectDatabase database(ini, "Mail01/Acme::busytime.nsf");
+  const DbHandle db = database.Handle();
   NoteHandle note = 0;
   ASSERT_EQ(NoteCreate(db, &note), 0);
   const std::string name = "odd\"\\\x01\xff@example.com";
@@ -388,8 +397,6 @@ void WriteDamagedDocument(const fs::path& ini) {
              static_cast<std::uint32_t>(list_ext.size()));
   EXPECT_EQ(NoteUpdate(note, 0), 0);
   NoteClose(note);
-  DbClose(db);
-  NotesTerm();
 }
 
 TEST_F(NsfutilTest, CheckFindsAListHeaderThatDoesNotMatchItsLength) {
